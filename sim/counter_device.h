@@ -63,16 +63,21 @@ private:
     void send(std::string bytes, uint64_t nowMicros);
     void log(uint64_t nowMicros, char direction, const std::string& text) const;
 
-    // The input signal in closed form.
-    double phaseAt(double micros) const;         // input periods since power-up
-    double edgeTime(uint64_t k) const;           // time of edge k (k >= 1), µs; +inf if never
+    // The input signal in closed form: stretches of constant frequency, the phase (input
+    // periods since power-up) continuous across them; a stopped input is a stretch at 0 Hz.
+    struct Stretch {
+        double fromMicros;
+        double phase;  // at fromMicros
+        double frequencyHz;
+    };
+    double phaseAt(double micros) const;
+    double edgeTime(uint64_t k) const;           // edge k (k >= 1), µs; +inf if it never comes
     uint64_t edgesBy(uint64_t nowMicros) const;  // edges at or before nowMicros
-    static uint64_t tickOf(double edgeMicros);
+    uint64_t latencyMicros() const;
 
     Scenario scenario_;
-    double initialPhase_;
-    double jitterFraction_;
-    double lastEdgePhase_;  // the phase at which the input stops (+inf: never)
+    std::vector<Stretch> stretches_;
+    double jitterFraction_;  // edge displacement as a fraction of the period, at most
 
     // Configuration: the register value being loaded and the one in use.
     uint32_t pendingDivider_ = powerUpDividerRegister;
