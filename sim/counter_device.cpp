@@ -228,6 +228,7 @@ bool CounterDevice::unplugged(uint64_t nowMicros) const {
 void CounterDevice::loseLinkIfUnpluggedSince(uint64_t nowMicros) {
     if (faultDuring(FaultKind::Unplugged, lastCallMicros_, nowMicros)) {
         outgoing_.clear();
+        queuedBytes_ = 0;
         headOffset_ = 0;
         partial_.clear();
         sequenceOpen_ = false;
@@ -253,6 +254,9 @@ void CounterDevice::receive(const char* bytes, size_t n, uint64_t nowMicros) {
 }
 
 void CounterDevice::takeCommand(const std::string& command, uint64_t nowMicros) {
+    if (commands_.size() == 2 * keptCommands) {
+        commands_.erase(commands_.begin(), commands_.begin() + keptCommands);
+    }
     commands_.push_back(command);
     log(nowMicros, '>', command);
 
@@ -356,6 +360,10 @@ void CounterDevice::send(std::string bytes, uint64_t nowMicros) {
         shown.pop_back();
     }
     log(nowMicros, '<', shown);
+    if (queuedBytes_ + bytes.size() > linkBufferBytes) {
+        return;
+    }
+    queuedBytes_ += bytes.size();
     outgoing_.push_back({nowMicros + latencyMicros(), std::move(bytes)});
 }
 
@@ -400,6 +408,7 @@ size_t CounterDevice::read(char* out, size_t max, uint64_t nowMicros) {
         std::copy_n(bytes.data() + headOffset_, take, out + got);
         got += take;
         headOffset_ += take;
+        queuedBytes_ -= take;
         if (headOffset_ == bytes.size()) {
             outgoing_.pop_front();
             headOffset_ = 0;
