@@ -2,43 +2,25 @@
 // clock against the simulated counter: what a long headless run costs.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdint>
 
 #include "core/cycle.h"
 #include "device/connection.h"
-#include "sim/d2xx_sim.h"
-#include "tests/sim/win32_double.h"
+#include "tests/sim/program_run.h"
 
 namespace {
 
-const MeasurementState initialState = measurementState;
-const DeviceConnection initialConnection = deviceConnection;
-
 void simulatedHour(benchmark::State& state) {
+    sim::Scenario scenario;
+    scenario.frequencyHz = 1e6;
     const uint64_t hour = 3600ull * 1000000;
-    const uint64_t tick = uint64_t{cycleTickMs} * 1000;
-    HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000));
-    int64_t steps = 0;
     for (auto _ : state) {
-        sim::Scenario scenario;
-        scenario.frequencyHz = 1e6;
-        sim::setVirtualMicros(0);
-        sim::simConfigure(scenario, sim::virtualClock());
-        win32_double::reset();
-        measurementState = initialState;
-        deviceConnection = initialConnection;
-        openFirstDevice();
-        for (uint64_t t = 0; t <= hour; t += tick) {
-            sim::setVirtualMicros(std::max(t, sim::virtualClock().nowMicros()));
-            runCycleStep(window);
-            ++steps;
-        }
+        program_run::start(scenario);
+        program_run::runUntil(hour);
         closeDevice();
-        benchmark::DoNotOptimize(win32_double::drawn().size());
+        benchmark::DoNotOptimize(program_run::drawn().size());
     }
-    state.counters["steps"] =
-        benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kAvgIterations);
+    state.counters["steps"] = static_cast<double>(hour / (uint64_t{cycleTickMs} * 1000) + 1);
 }
 
 BENCHMARK(simulatedHour)->Unit(benchmark::kMillisecond);

@@ -80,6 +80,12 @@ private:
     uint64_t latencyMicros() const;
 
     Scenario scenario_;
+    struct Fault {
+        FaultKind kind;
+        uint64_t fromMicros;
+        uint64_t untilMicros;  // UINT64_MAX: for ever
+    };
+    std::vector<Fault> faults_;
     std::vector<Stretch> stretches_;
     double jitterFraction_;  // edge displacement as a fraction of the period, at most
 
