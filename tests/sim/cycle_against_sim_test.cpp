@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ostream>
 #include <string>
@@ -128,6 +129,32 @@ TEST_F(CycleAgainstSim, AnEndlessStreamDoesNotHoldTheCycle) {
     const std::vector<Reading> readings = shownReadings();
     ASSERT_FALSE(readings.empty());
     EXPECT_NEAR(readings.back().periodCount, 1e6 / 1234.5 * readings.back().divider, 1.0);
+}
+
+TEST_F(CycleAgainstSim, TheSameScenarioGivesTheSameDeviceLog) {
+    auto logOfARun = [this] {
+        FILE* log = std::tmpfile();
+        sim::Scenario scenario;
+        scenario.frequencyHz = 45678.9;
+        scenario.jitterPpm = 100;
+        scenario.seed = 42;
+        scenario.faults[0] = {sim::FaultKind::StrayBytes, 3.0, 3.5};
+        scenario.faultCount = 1;
+        scenario.deviceLog = log;
+        start(scenario);
+        runUntil(10);
+        closeDevice();
+        std::string text;
+        std::rewind(log);
+        for (int c; (c = std::fgetc(log)) != EOF;) {
+            text += static_cast<char>(c);
+        }
+        std::fclose(log);
+        return text;
+    };
+    const std::string first = logOfARun();
+    EXPECT_GT(first.size(), 1000u);
+    EXPECT_EQ(logOfARun(), first);
 }
 
 TEST_F(CycleAgainstSim, TheDeviceReceivesTheProgramsCommands) {
