@@ -37,7 +37,9 @@ uint64_t secondsToMicros(double seconds) {
     if (!(seconds > 0)) {
         return 0;
     }
-    return static_cast<uint64_t>(std::llround(seconds * 1e6));
+    // About 290000 years: later than any run gets, and still a defined conversion.
+    constexpr double latest = 9e18;
+    return static_cast<uint64_t>(std::llround(std::min(seconds * 1e6, latest)));
 }
 
 double usableFrequency(double hz) {
@@ -47,7 +49,8 @@ double usableFrequency(double hz) {
 // The counter registers an edge at the clock tick that follows it: a gate between two
 // edges spans the ticks in (start, end], as a reciprocal counter counts them.
 uint64_t tickOf(double edgeMicros) {
-    return static_cast<uint64_t>(std::floor(edgeMicros));
+    constexpr double lastTick = 1.8e19;  // just below 2^64
+    return edgeMicros < lastTick ? static_cast<uint64_t>(std::floor(edgeMicros)) : UINT64_MAX;
 }
 
 int hexDigit(char c) {
@@ -172,12 +175,16 @@ double CounterDevice::edgeTime(uint64_t k) const {
 
 uint64_t CounterDevice::edgesBy(uint64_t nowMicros) const {
     const double now = static_cast<double>(nowMicros);
-    uint64_t count = static_cast<uint64_t>(std::floor(phaseAt(now)));
-    // Rounding and jitter can put an edge on either side of `now`; the edge times decide.
-    while (count >= 1 && edgeTime(count) > now) {
+    // Far beyond any run (10 MHz for 50000 years) but keeps the conversion defined.
+    constexpr double mostEdges = 1e19;
+    uint64_t count = static_cast<uint64_t>(std::floor(std::min(phaseAt(now), mostEdges)));
+    // Rounding and jitter (under half a period) put an edge at most one or two places
+    // off; the edge times decide. The bound only matters where doubles no longer tell
+    // edges apart.
+    for (int moves = 0; moves < 4 && count >= 1 && edgeTime(count) > now; ++moves) {
         --count;
     }
-    while (edgeTime(count + 1) <= now) {
+    for (int moves = 0; moves < 4 && edgeTime(count + 1) <= now; ++moves) {
         ++count;
     }
     return count;

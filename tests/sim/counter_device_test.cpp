@@ -309,6 +309,30 @@ TEST(CounterDevice, ALongRunKeepsTheLatestCommands) {
     EXPECT_EQ(kept.front(), "X" + std::to_string(total - kept.size()));
 }
 
+// A scenario out of range gives some answer, never a crash or a hang.
+TEST(CounterDevice, OutlandishScenariosStillAnswer) {
+    const double nan = std::nan("");
+    std::vector<Scenario> scenarios(6);
+    scenarios[0].frequencyHz = nan;
+    scenarios[1].frequencyHz = 1e300;
+    scenarios[2].frequencyHz = -5;
+    scenarios[3].jitterPpm = 1e12;
+    scenarios[3].stopAtSeconds = nan;
+    scenarios[4].changes[0] = {nan, 1e7};
+    scenarios[4].changes[1] = {1e30, nan};
+    scenarios[4].changeCount = 1000;
+    scenarios[5].faults[0] = {FaultKind::Silent, nan, 1e300};
+    scenarios[5].faultCount = -3;
+    scenarios[5].linkLatencyMs = nan;
+    for (const Scenario& scenario : scenarios) {
+        CounterDevice device(scenario);
+        configure(device, 8000000, 0);
+        for (uint64_t t : {uint64_t{0}, 3 * second, uint64_t{1} << 62}) {
+            EXPECT_LE(queryFrame(device, t).size(), static_cast<size_t>(responseFrameLength));
+        }
+    }
+}
+
 TEST(CounterDevice, JitterIsReproducibleAndBounded) {
     Scenario scenario = signalAt(1000.0, 7);
     scenario.jitterPpm = 2000;
