@@ -11,6 +11,7 @@
 
 #include "core/protocol.h"
 #include "sim/counter_device.h"
+#include "tests/sim/read_back.h"
 
 namespace {
 
@@ -479,11 +480,7 @@ TEST(CounterDeviceFaults, AnyBytesFromTheHostAreTakenSafely) {
 std::string logOf(void (*drive)(FILE*)) {
     FILE* log = std::tmpfile();
     drive(log);
-    std::string text;
-    std::rewind(log);
-    for (int c; (c = std::fgetc(log)) != EOF;) {
-        text += static_cast<char>(c);
-    }
+    const std::string text = readBack(log);
     std::fclose(log);
     return text;
 }

@@ -15,6 +15,7 @@
 #include "device/connection.h"
 #include "sim/d2xx_sim.h"
 #include "tests/sim/program_run.h"
+#include "tests/sim/read_back.h"
 
 namespace {
 
@@ -106,36 +107,29 @@ INSTANTIATE_TEST_SUITE_P(Inputs, ShownPeriod,
                              return "Hz" + std::to_string(static_cast<long>(info.param.hz));
                          });
 
-TEST_F(CycleAgainstSim, AStoppedInputBlanksThePeriod) {
-    sim::Scenario scenario;
-    scenario.frequencyHz = 1234.5;
-    scenario.stopAtSeconds = 10;
-    start(scenario);
-    runUntil(10);
-    ASSERT_FALSE(shownReadings().empty());
-    EXPECT_NE(program_run::lastAt(0, 150), dashes);
-    runUntil(30);
-    EXPECT_EQ(program_run::lastAt(0, 150), dashes);
-}
-
-struct LastingFault {
-    sim::FaultKind kind;
+// Something that goes wrong for good at 10 s: the input stops, or the counter fails.
+struct Trouble {
     const char* name;
+    void (*arrange)(sim::Scenario&);
 };
 
-std::ostream& operator<<(std::ostream& out, const LastingFault& fault) {
-    return out << fault.name;
+std::ostream& operator<<(std::ostream& out, const Trouble& trouble) {
+    return out << trouble.name;
 }
 
-class AFaultyCounter : public CycleAgainstSim, public testing::WithParamInterface<LastingFault> {};
+template <sim::FaultKind kind>
+void faultFrom10s(sim::Scenario& scenario) {
+    scenario.faults[0] = {kind, 10.0, -1.0};
+    scenario.faultCount = 1;
+}
 
-// Whatever goes wrong with the counter, the reading it gave before does not stay on
-// screen looking current.
-TEST_P(AFaultyCounter, BlanksThePeriod) {
+class Troubled : public CycleAgainstSim, public testing::WithParamInterface<Trouble> {};
+
+// Whatever goes wrong, the reading given before does not stay on screen looking current.
+TEST_P(Troubled, BlanksThePeriod) {
     sim::Scenario scenario;
     scenario.frequencyHz = 1234.5;
-    scenario.faults[0] = {GetParam().kind, 10.0, -1.0};
-    scenario.faultCount = 1;
+    GetParam().arrange(scenario);
     start(scenario);
     runUntil(10);
     ASSERT_FALSE(shownReadings().empty());
@@ -145,14 +139,16 @@ TEST_P(AFaultyCounter, BlanksThePeriod) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Faults, AFaultyCounter,
-    testing::Values(LastingFault{sim::FaultKind::Unplugged, "Unplugged"},
-                    LastingFault{sim::FaultKind::Silent, "Silent"},
-                    LastingFault{sim::FaultKind::MalformedFields, "MalformedFields"},
-                    LastingFault{sim::FaultKind::StrayBytes, "StrayBytes"},
-                    LastingFault{sim::FaultKind::ShortFrame, "ShortFrame"},
-                    LastingFault{sim::FaultKind::EndlessStream, "EndlessStream"}),
-    [](const testing::TestParamInfo<LastingFault>& info) { return info.param.name; });
+    Troubles, Troubled,
+    testing::Values(Trouble{"InputStops",
+                            [](sim::Scenario& scenario) { scenario.stopAtSeconds = 10; }},
+                    Trouble{"Unplugged", faultFrom10s<sim::FaultKind::Unplugged>},
+                    Trouble{"Silent", faultFrom10s<sim::FaultKind::Silent>},
+                    Trouble{"MalformedFields", faultFrom10s<sim::FaultKind::MalformedFields>},
+                    Trouble{"StrayBytes", faultFrom10s<sim::FaultKind::StrayBytes>},
+                    Trouble{"ShortFrame", faultFrom10s<sim::FaultKind::ShortFrame>},
+                    Trouble{"EndlessStream", faultFrom10s<sim::FaultKind::EndlessStream>}),
+    [](const testing::TestParamInfo<Trouble>& info) { return info.param.name; });
 
 TEST_F(CycleAgainstSim, AnEndlessStreamDoesNotHoldTheCycle) {
     sim::Scenario scenario;
@@ -180,11 +176,7 @@ TEST_F(CycleAgainstSim, TheSameScenarioGivesTheSameDeviceLog) {
         start(scenario);
         runUntil(10);
         closeDevice();
-        std::string text;
-        std::rewind(log);
-        for (int c; (c = std::fgetc(log)) != EOF;) {
-            text += static_cast<char>(c);
-        }
+        const std::string text = readBack(log);
         std::fclose(log);
         return text;
     };
