@@ -110,9 +110,11 @@ bool isOpenInProcess(const std::string& name) {
 
 // The causes a person has to fix get one line naming the port and the remedy.
 void reportPermissionDenied(const std::string& name) {
+    // Serial ports belong to a group of their own ("dialout" on Debian, "uucp"
+    // elsewhere); a port owned by root's group gets the common advice.
     struct stat info {};
     const char* group = "dialout";
-    if (stat(name.c_str(), &info) == 0) {
+    if (stat(name.c_str(), &info) == 0 && info.st_gid != 0) {
         if (const struct group* owner = getgrgid(info.st_gid)) {
             group = owner->gr_name;
         }
