@@ -1,95 +1,72 @@
-// The device connection against a stand-in library that counts its calls.
+// The device connection: the bounded search, the open by serial number, the link's
+// set-up and the close, against the recording stand-in of the counter's library.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/cycle.h"
 #include "device/connection.h"
-#include "tests/device/counting_d2xx.h"
-#include "tests/device/win32_recorder.h"
+#include "tests/support/fake_platform.h"
 
 namespace {
 
-using counting_d2xx::openedHandle;
-using counting_d2xx::record;
-using counting_d2xx::Script;
-
-// The state the program starts with, taken before any test changes it.
-const MeasurementState startState = measurementState;
+using fake::state;
 
 // "接続デバイスなし     " in Shift-JIS.
 const std::string noDeviceText =
     "\x90\xda\x91\xb1\x83\x66\x83\x6f\x83\x43\x83\x58\x82\xc8\x82\xb5     ";
 
-HWND const window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x77));
-
 class Connection : public ::testing::Test {
 protected:
-    void SetUp() override {
-        measurementState = startState;
-        deviceConnection = DeviceConnection{nullptr, 0, FT_OK};
-        win32_recorder::reset();
-    }
-
-    static void open(const Script& script) {
-        counting_d2xx::reset(script);
-        openFirstDevice();
-    }
-
-    static Script oneDevice() {
-        Script script;
-        script.deviceCount = 1;
-        script.serials = {"CTR00001"};
-        return script;
-    }
+    void SetUp() override { fake::reset(); }
 
     static void expectNothingOpened() {
         EXPECT_EQ(measurementState.cycleState, NoDevice);
-        EXPECT_EQ(measurementState.rangePhase, startState.rangePhase);
+        EXPECT_EQ(measurementState.rangePhase, Measuring);
         EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
-        EXPECT_TRUE(record().setChars.empty());
-        EXPECT_TRUE(record().setTimeouts.empty());
+        EXPECT_FALSE(state.deviceOpen);
+        for (const std::string& call : state.calls) {
+            EXPECT_EQ(call.rfind("FT_OpenEx", 0), 0u) << call;
+        }
     }
 };
 
 TEST_F(Connection, NoDeviceGivesUpAfterTheLastCountingCallAndShowsTheNoDeviceText) {
-    open(Script{});
-    EXPECT_EQ(record().countCalls, deviceCountAttempts);
-    EXPECT_EQ(record().countCalls, 20001);
-    EXPECT_EQ(record().serialCalls, 0);
-    EXPECT_TRUE(record().openedSerials.empty());
+    state.deviceCountAt = [](int) { return DWORD{0}; };
+    openFirstDevice();
+    EXPECT_EQ(state.countCalls, 20001);
+    EXPECT_EQ(state.serialCalls, 0);
+    EXPECT_TRUE(state.calls.empty());
     EXPECT_EQ(deviceConnection.deviceCount, 0u);
     expectNothingOpened();
 
-    win32_recorder::reset();
-    runCycleStep(window);
-    ASSERT_EQ(win32_recorder::drawn().size(), 1u);
-    EXPECT_EQ(win32_recorder::drawn()[0].bytes, noDeviceText);
-    EXPECT_EQ(win32_recorder::drawn()[0].bytes.size(), 21u);
-    EXPECT_EQ(win32_recorder::drawn()[0].x, 10);
-    EXPECT_EQ(win32_recorder::drawn()[0].y, 10);
-    EXPECT_EQ(win32_recorder::timerPeriodMs(), 0u);
-    EXPECT_EQ(record().otherCalls, 0);
+    runCycleStep(fake::testWindow());
+    ASSERT_EQ(state.drawn.size(), 1u);
+    EXPECT_EQ(state.drawn[0].bytes, noDeviceText);
+    EXPECT_EQ(state.drawn[0].bytes.size(), 21u);
+    EXPECT_EQ(state.drawn[0].x, 10);
+    EXPECT_EQ(state.drawn[0].y, 10);
+    EXPECT_EQ(measurementState.cycleState, NoDevice);
+    EXPECT_TRUE(state.writes.empty());
 }
 
 TEST_F(Connection, SearchStopsAtTheCountingCallThatFindsADevice) {
     for (int appearAt : {1, 2, 137, 20000, 20001}) {
         SCOPED_TRACE(appearAt);
-        SetUp();
-        Script script = oneDevice();
-        script.appearAtCountCall = appearAt;
-        open(script);
-        EXPECT_EQ(record().countCalls, appearAt);
+        fake::reset();
+        state.deviceCountAt = [appearAt](int call) { return DWORD{call >= appearAt ? 1u : 0u}; };
+        openFirstDevice();
+        EXPECT_EQ(state.countCalls, appearAt);
         EXPECT_EQ(measurementState.cycleState, Configure);
     }
 }
 
 TEST_F(Connection, ADeviceAppearingAfterTheLastCountingCallIsNotFound) {
-    Script script = oneDevice();
-    script.appearAtCountCall = deviceCountAttempts + 1;
-    open(script);
-    EXPECT_EQ(record().countCalls, deviceCountAttempts);
+    state.deviceCountAt = [](int call) { return DWORD{call > 20001 ? 1u : 0u}; };
+    openFirstDevice();
+    EXPECT_EQ(state.countCalls, 20001);
+    EXPECT_EQ(state.serialCalls, 0);
     expectNothingOpened();
 }
 
@@ -100,89 +77,84 @@ TEST_F(Connection, SerialNumberRetriesAreBounded) {
         bool opens;
     };
     for (const Case& c : {Case{0, 1, true}, Case{1, 2, true}, Case{5000, 5001, true},
-                          Case{5001, 5001, false}, Case{100000, 5001, false}}) {
+                          Case{5001, 5001, false}, Case{1000000, 5001, false}}) {
         SCOPED_TRACE(c.failures);
-        SetUp();
-        Script script = oneDevice();
-        script.serialFailures = c.failures;
-        open(script);
-        EXPECT_EQ(record().serialCalls, c.expectedCalls);
-        EXPECT_EQ(record().openedSerials.size(), c.opens ? 1u : 0u);
+        fake::reset();
+        state.serialStatusAt = [&c](int call) {
+            return call <= c.failures ? FT_DEVICE_NOT_FOUND : FT_OK;
+        };
+        openFirstDevice();
+        EXPECT_EQ(state.serialCalls, c.expectedCalls);
+        EXPECT_EQ(state.openedSerial, c.opens ? "FAKE0001" : "");
         EXPECT_EQ(measurementState.cycleState, c.opens ? Configure : NoDevice);
+        if (!c.opens) {
+            EXPECT_EQ(deviceConnection.lastStatus, FT_DEVICE_NOT_FOUND);
+            expectNothingOpened();
+        }
     }
 }
 
 TEST_F(Connection, FailingOpenLeavesNoDevice) {
     for (FT_STATUS status : {FT_DEVICE_NOT_FOUND, FT_DEVICE_NOT_OPENED, FT_IO_ERROR}) {
         SCOPED_TRACE(status);
-        SetUp();
-        Script script = oneDevice();
-        script.openStatus = status;
-        open(script);
-        EXPECT_EQ(record().openedSerials.size(), 1u);
+        fake::reset();
+        state.openResult = status;
+        openFirstDevice();
+        EXPECT_EQ(state.calls, std::vector<std::string>{"FT_OpenEx FAKE0001 1"});
         EXPECT_EQ(deviceConnection.lastStatus, status);
         expectNothingOpened();
     }
 }
 
 TEST_F(Connection, OpensDeviceZeroBySerialNumberAndSetsUpTheLink) {
-    Script script = oneDevice();
-    script.deviceCount = 2;
-    script.serials = {"CTR00001", "CTR00002"};
-    open(script);
+    state.deviceCountAt = [](int) { return DWORD{2}; };
+    state.serialNumbers = {"CTR00001", "CTR00002"};
+    openFirstDevice();
     EXPECT_EQ(deviceConnection.deviceCount, 2u);
-    ASSERT_EQ(record().openedSerials.size(), 1u);
-    EXPECT_EQ(record().openedSerials[0], "CTR00001");
-    EXPECT_EQ(record().openFlags[0], FT_OPEN_BY_SERIAL_NUMBER);
-    EXPECT_EQ(deviceConnection.deviceHandle, openedHandle);
-
-    ASSERT_EQ(record().setChars.size(), 1u);
-    const counting_d2xx::SetCharsCall& chars = record().setChars[0];
-    EXPECT_EQ(chars.handle, openedHandle);
-    EXPECT_EQ(chars.eventChar, 13);
-    EXPECT_EQ(chars.eventCharEnabled, 1);
-    EXPECT_EQ(chars.errorChar, 0);
-    EXPECT_EQ(chars.errorCharEnabled, 0);
-    ASSERT_EQ(record().setTimeouts.size(), 1u);
-    EXPECT_EQ(record().setTimeouts[0].handle, openedHandle);
-    EXPECT_EQ(record().setTimeouts[0].readTimeoutMs, 100u);
-    EXPECT_EQ(record().setTimeouts[0].writeTimeoutMs, 100u);
-    EXPECT_EQ(record().otherCalls, 0);
+    EXPECT_EQ(state.countCalls, 1);
+    EXPECT_EQ(state.serialCalls, 1);
+    EXPECT_EQ(state.calls, (std::vector<std::string>{"FT_OpenEx CTR00001 1", "FT_SetChars 13 1 0 0",
+                                                     "FT_SetTimeouts 100 100"}));
+    EXPECT_EQ(deviceConnection.deviceHandle, state.openHandle);
+    EXPECT_EQ(deviceConnection.lastStatus, FT_OK);
+    // Opening talks to the counter no further: the cycle configures it.
+    EXPECT_TRUE(state.writes.empty());
+    EXPECT_TRUE(state.readRequests.empty());
 }
 
 TEST_F(Connection, OpeningArmsTheCycleForRanging) {
     measurementState.ticksSinceConfig = 57;
-    open(oneDevice());
+    openFirstDevice();
     EXPECT_EQ(measurementState.cycleState, Configure);
     EXPECT_EQ(measurementState.rangePhase, FirstSample);
     EXPECT_EQ(measurementState.ticksSinceConfig, 0);
-    EXPECT_EQ(measurementState.divider, startState.divider);
-    EXPECT_EQ(measurementState.autoRange, startState.autoRange);
+    EXPECT_EQ(measurementState.divider, 8000000);
+    EXPECT_EQ(measurementState.autoRange, 1);
 }
 
 TEST_F(Connection, CloseWithoutADeviceClosesTheNullHandleHarmlessly) {
-    open(Script{});
+    state.deviceCountAt = [](int) { return DWORD{0}; };
+    openFirstDevice();
     closeDevice();
-    ASSERT_EQ(record().closed.size(), 1u);
-    EXPECT_EQ(record().closed[0], nullptr);
+    EXPECT_EQ(state.closeCalls, 1);
+    EXPECT_EQ(state.closedHandle, nullptr);
     EXPECT_EQ(deviceConnection.lastStatus, FT_INVALID_HANDLE);
     EXPECT_EQ(measurementState.cycleState, NoDevice);
 }
 
 TEST_F(Connection, CloseReleasesTheOpenedDevice) {
-    open(oneDevice());
+    openFirstDevice();
     closeDevice();
-    ASSERT_EQ(record().closed.size(), 1u);
-    EXPECT_EQ(record().closed[0], openedHandle);
+    EXPECT_EQ(state.closeCalls, 1);
+    EXPECT_EQ(state.closedHandle, state.openHandle);
     EXPECT_EQ(deviceConnection.lastStatus, FT_OK);
+    EXPECT_FALSE(state.deviceOpen);
 }
 
-TEST_F(Connection, OverlongSerialNumberIsCutToTheBuffer) {
-    Script script = oneDevice();
-    script.serials = {std::string(200, '7')};
-    open(script);
-    ASSERT_EQ(record().openedSerials.size(), 1u);
-    EXPECT_EQ(record().openedSerials[0], std::string(d2xxSerialNumberSize - 1, '7'));
+TEST_F(Connection, OverlongSerialNumberReachesTheOpenCutToTheBuffer) {
+    state.serialNumbers = {std::string(200, '7')};
+    openFirstDevice();
+    EXPECT_EQ(state.openedSerial, std::string(d2xxSerialNumberSize - 1, '7'));
     EXPECT_EQ(measurementState.cycleState, Configure);
 }
 
