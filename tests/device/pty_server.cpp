@@ -79,6 +79,11 @@ void Server::serve() {
             }
         }
         const uint64_t now = nowMicros();
+        if (device_.unplugged(now)) {
+            close(master_);
+            master_ = -1;
+            return;
+        }
         while (unsent_.size() < sizeof buffer && device_.readableBytes(now) > 0) {
             size_t got = device_.read(buffer, sizeof buffer, now);
             if (got == 0) {

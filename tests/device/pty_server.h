@@ -20,6 +20,8 @@ public:
     virtual void receive(const char* bytes, size_t n, uint64_t nowMicros) = 0;
     virtual size_t readableBytes(uint64_t nowMicros) = 0;
     virtual size_t read(char* out, size_t max, uint64_t nowMicros) = 0;
+    // Once true, the server pulls the plug as unplug() does.
+    virtual bool unplugged(uint64_t /*nowMicros*/) const { return false; }
 };
 
 // Microseconds on the monotonic clock since the first call.
