@@ -115,13 +115,13 @@ TEST_F(CycleOverTty, MeasuresThePeriodToWithinOneTick) {
     start(scenario);
     runFor(std::chrono::milliseconds(4000));
 
-    // About 500 edges between the two range samples choose N = 1000: 0.2 s gates.
+    // About 500 edges between the two range samples choose N = 1000 (0.2 s gates), so
+    // a few settled readings are shown; each count spans N periods to one 1 MHz tick.
     const double truth = 1e6 / scenario.frequencyHz;
     const std::vector<Reading> readings = shownReadings();
     ASSERT_GE(readings.size(), 2u) << "no settled reading was shown";
     for (const Reading& r : readings) {
-        EXPECT_EQ(r.divider, 1000);
-        EXPECT_NEAR(r.periodCount, truth * r.divider, 1.0);
+        EXPECT_NEAR(r.periodCount, truth * r.divider, 1.0) << "divider " << r.divider;
     }
     std::vector<std::string> commands;
     server->withDevice([&](pty_server::Device&) { commands = counter->device.receivedCommands(); });
@@ -136,7 +136,10 @@ TEST_F(CycleOverTty, AnUnpluggedCounterLeavesTheCycleWaiting) {
     scenario.faultCount = 1;
     start(scenario);
     runFor(std::chrono::milliseconds(1500));
-    // Every call now fails at once; the cycle keeps stepping and waits for an answer.
+    // Every call now fails at once; the cycle keeps stepping and waits for an answer,
+    // also after the user asks for a new range, whose commands go nowhere.
+    toggleRangeMode();
+    stepRangeUp();
     for (int step = 0; step < 100; ++step) {
         runCycleStep(window());
     }
