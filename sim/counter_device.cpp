@@ -130,6 +130,13 @@ CounterDevice::CounterDevice(const Scenario& scenario) : scenario_(scenario) {
     }
 
     gateStartEdge_ = edgesBy(0) + 1;
+
+    for (int i = 0; i < std::clamp(scenario.faultCount, 0, maxFaults); ++i) {
+        const FaultWindow& f = scenario.faults[i];
+        faults_.push_back({f.kind, secondsToMicros(f.fromSeconds),
+                           f.untilSeconds < 0 ? std::numeric_limits<uint64_t>::max()
+                                              : secondsToMicros(f.untilSeconds)});
+    }
 }
 
 uint64_t CounterDevice::latencyMicros() const {
@@ -205,16 +212,8 @@ bool CounterDevice::faultActive(FaultKind kind, uint64_t nowMicros) const {
 }
 
 bool CounterDevice::faultDuring(FaultKind kind, uint64_t fromMicros, uint64_t toMicros) const {
-    const int count = std::clamp(scenario_.faultCount, 0, maxFaults);
-    for (int i = 0; i < count; ++i) {
-        const FaultWindow& f = scenario_.faults[i];
-        if (f.kind != kind) {
-            continue;
-        }
-        const uint64_t from = secondsToMicros(f.fromSeconds);
-        const bool endless = f.untilSeconds < 0;
-        const uint64_t until = secondsToMicros(f.untilSeconds);
-        if (from <= toMicros && (endless || until > fromMicros)) {
+    for (const Fault& f : faults_) {
+        if (f.kind == kind && f.fromMicros <= toMicros && f.untilMicros > fromMicros) {
             return true;
         }
     }
@@ -228,6 +227,7 @@ bool CounterDevice::unplugged(uint64_t nowMicros) const {
 void CounterDevice::loseLinkIfUnpluggedSince(uint64_t nowMicros) {
     if (faultDuring(FaultKind::Unplugged, lastCallMicros_, nowMicros)) {
         outgoing_.clear();
+        queuedBytes_ = 0;
         headOffset_ = 0;
         partial_.clear();
         sequenceOpen_ = false;
@@ -253,6 +253,9 @@ void CounterDevice::receive(const char* bytes, size_t n, uint64_t nowMicros) {
 }
 
 void CounterDevice::takeCommand(const std::string& command, uint64_t nowMicros) {
+    if (commands_.size() == 2 * keptCommands) {
+        commands_.erase(commands_.begin(), commands_.begin() + keptCommands);
+    }
     commands_.push_back(command);
     log(nowMicros, '>', command);
 
@@ -295,33 +298,10 @@ void CounterDevice::answerQuery(int reg, uint64_t nowMicros) {
         return;
     }
 
-    uint32_t value = 0;
-    switch (reg) {
-        case 0:
-            value = snapshot_.liveCount;
-            break;
-        case 1:
-            value = snapshot_.liveCount >> 16;
-            break;
-        case 2:
-            value = snapshot_.rangeCount;
-            break;
-        case 3:
-            value = snapshot_.rangeCount >> 16;
-            break;
-        case 4:
-            value = snapshot_.divider;
-            break;
-        case 5:
-            value = snapshot_.divider >> 16;
-            break;
-        case 6:
-            value = snapshot_.periodCount;
-            break;
-        default:
-            value = snapshot_.periodCount >> 16;
-            break;
-    }
+    // Two registers to a count, the high word at the odd one.
+    const uint32_t counts[] = {snapshot_.liveCount, snapshot_.rangeCount, snapshot_.divider,
+                               snapshot_.periodCount};
+    const uint32_t value = counts[reg / 2] >> (16 * (reg % 2));
     static const char upper[] = "0123456789ABCDEF";
     static const char lower[] = "0123456789abcdef";
     const bool malformed = faultActive(FaultKind::MalformedFields, nowMicros);
@@ -356,6 +336,10 @@ void CounterDevice::send(std::string bytes, uint64_t nowMicros) {
         shown.pop_back();
     }
     log(nowMicros, '<', shown);
+    if (queuedBytes_ + bytes.size() > linkBufferBytes) {
+        return;
+    }
+    queuedBytes_ += bytes.size();
     outgoing_.push_back({nowMicros + latencyMicros(), std::move(bytes)});
 }
 
@@ -400,6 +384,7 @@ size_t CounterDevice::read(char* out, size_t max, uint64_t nowMicros) {
         std::copy_n(bytes.data() + headOffset_, take, out + got);
         got += take;
         headOffset_ += take;
+        queuedBytes_ -= take;
         if (headOffset_ == bytes.size()) {
             outgoing_.pop_front();
             headOffset_ = 0;
@@ -424,12 +409,9 @@ uint64_t CounterDevice::nextArrivalMicros(uint64_t nowMicros) const {
             break;
         }
     }
-    const int count = std::clamp(scenario_.faultCount, 0, maxFaults);
-    for (int i = 0; i < count; ++i) {
-        const FaultWindow& f = scenario_.faults[i];
-        const uint64_t from = secondsToMicros(f.fromSeconds);
-        if (f.kind == FaultKind::EndlessStream && from > nowMicros) {
-            next = std::min(next, from);
+    for (const Fault& f : faults_) {
+        if (f.kind == FaultKind::EndlessStream && f.fromMicros > nowMicros) {
+            next = std::min(next, f.fromMicros);
         }
     }
     return next;

@@ -46,8 +46,12 @@ public:
     CounterRegisters registers(uint64_t nowMicros) const;
     // The division ratio N of the gates now running.
     uint64_t gateInputPeriods() const;
-    // Every command taken so far, without its carriage return, oldest first.
+    // The commands taken so far, without their carriage returns, oldest first: all of them,
+    // or in a long run at least the latest keptCommands.
     const std::vector<std::string>& receivedCommands() const { return commands_; }
+    static constexpr size_t keptCommands = 4096;
+    // Answers beyond this many unread bytes are lost, as in a full receive buffer.
+    static constexpr size_t linkBufferBytes = 65536;
 
 private:
     struct Chunk {
@@ -76,6 +80,12 @@ private:
     uint64_t latencyMicros() const;
 
     Scenario scenario_;
+    struct Fault {
+        FaultKind kind;
+        uint64_t fromMicros;
+        uint64_t untilMicros;  // UINT64_MAX: for ever
+    };
+    std::vector<Fault> faults_;
     std::vector<Stretch> stretches_;
     double jitterFraction_;  // edge displacement as a fraction of the period, at most
 
@@ -93,6 +103,7 @@ private:
 
     std::string partial_;
     std::deque<Chunk> outgoing_;
+    size_t queuedBytes_ = 0;     // unread bytes in outgoing_
     size_t headOffset_ = 0;      // bytes of outgoing_.front() already read
     uint64_t streamOffset_ = 0;  // position in the endless stream's pattern
     uint64_t lastCallMicros_ = 0;

@@ -281,6 +281,33 @@ TEST(CounterDevice, CommandsSplitAcrossWritesAreJoined) {
     EXPECT_EQ(device.readableBytes(1 * second), static_cast<size_t>(answerLength));
 }
 
+TEST(CounterDevice, AHostThatNeverReadsFillsTheLinkAndNoMore) {
+    CounterDevice device(signalAt(1000.0));
+    const CounterCommand query = querySequence().commands[0];
+    const size_t answers = CounterDevice::linkBufferBytes / answerLength;
+    for (size_t i = 0; i < answers + 100; ++i) {
+        send(device, query, i);
+    }
+    EXPECT_EQ(device.readableBytes(1 * second), answers * answerLength);
+    EXPECT_EQ(drain(device, 1 * second).size(), answers * answerLength);
+    send(device, query, 1 * second);
+    EXPECT_EQ(device.readableBytes(2 * second), static_cast<size_t>(answerLength));
+}
+
+TEST(CounterDevice, ALongRunKeepsTheLatestCommands) {
+    CounterDevice device(signalAt(1000.0));
+    const size_t total = 3 * CounterDevice::keptCommands + 5;
+    for (size_t i = 0; i < total; ++i) {
+        const std::string command = "X" + std::to_string(i) + "\r";
+        device.receive(command.data(), command.size(), 0);
+    }
+    const std::vector<std::string>& kept = device.receivedCommands();
+    ASSERT_GE(kept.size(), CounterDevice::keptCommands);
+    EXPECT_LE(kept.size(), 2 * CounterDevice::keptCommands);
+    EXPECT_EQ(kept.back(), "X" + std::to_string(total - 1));
+    EXPECT_EQ(kept.front(), "X" + std::to_string(total - kept.size()));
+}
+
 TEST(CounterDevice, JitterIsReproducibleAndBounded) {
     Scenario scenario = signalAt(1000.0, 7);
     scenario.jitterPpm = 2000;

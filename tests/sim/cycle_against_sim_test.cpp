@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ostream>
 #include <string>
@@ -13,22 +14,13 @@
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "sim/d2xx_sim.h"
-#include "tests/sim/win32_double.h"
+#include "tests/sim/program_run.h"
 
 namespace {
 
-constexpr uint64_t tickMicros = uint64_t{cycleTickMs} * 1000;
 // The number in the count and divider lines follows a 7-byte label.
 constexpr size_t labelBytes = 7;
 const std::string dashes = "  ------------  ";
-
-// The records as they stand before the program's first message.
-const MeasurementState initialState = measurementState;
-const DeviceConnection initialConnection = deviceConnection;
-
-HWND window() {
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000));
-}
 
 // One evaluation as drawn: the count and divider lines, then the period line.
 struct Reading {
@@ -40,26 +32,15 @@ struct Reading {
 class CycleAgainstSim : public testing::Test {
 protected:
     void start(const sim::Scenario& scenario) {
-        sim::setVirtualMicros(0);
-        sim::simConfigure(scenario, sim::virtualClock());
-        win32_double::reset();
-        measurementState = initialState;
-        deviceConnection = initialConnection;
-        openFirstDevice();
+        program_run::start(scenario);
         ASSERT_NE(deviceConnection.deviceHandle, nullptr);
         ASSERT_EQ(measurementState.cycleState, Configure);
     }
 
     void TearDown() override { closeDevice(); }
 
-    // Steps the cycle every tick up to `seconds`; a read that waited moves the clock on.
-    void runUntil(double seconds) {
-        const uint64_t end = static_cast<uint64_t>(seconds * 1e6);
-        while (next_ <= end) {
-            sim::setVirtualMicros(std::max(next_, sim::virtualClock().nowMicros()));
-            runCycleStep(window());
-            next_ += tickMicros;
-        }
+    static void runUntil(double seconds) {
+        program_run::runUntil(static_cast<uint64_t>(seconds * 1e6));
     }
 
     // Evaluations whose period line showed a number.
@@ -67,7 +48,7 @@ protected:
         std::vector<Reading> readings;
         long count = -1;
         long divider = -1;
-        for (const DrawnText& text : win32_double::drawn()) {
+        for (const DrawnText& text : program_run::drawn()) {
             if (text.x == 10 && text.y == 5) {
                 count = std::strtol(text.text.c_str() + labelBytes, nullptr, 10);
             } else if (text.x == 10 && text.y == 55) {
@@ -78,8 +59,6 @@ protected:
         }
         return readings;
     }
-
-    uint64_t next_ = 0;
 };
 
 struct Input {
@@ -134,9 +113,9 @@ TEST_F(CycleAgainstSim, AStoppedInputBlanksThePeriod) {
     start(scenario);
     runUntil(10);
     ASSERT_FALSE(shownReadings().empty());
-    EXPECT_NE(win32_double::lastAt(0, 150), dashes);
+    EXPECT_NE(program_run::lastAt(0, 150), dashes);
     runUntil(30);
-    EXPECT_EQ(win32_double::lastAt(0, 150), dashes);
+    EXPECT_EQ(program_run::lastAt(0, 150), dashes);
 }
 
 TEST_F(CycleAgainstSim, AnEndlessStreamDoesNotHoldTheCycle) {
@@ -150,6 +129,32 @@ TEST_F(CycleAgainstSim, AnEndlessStreamDoesNotHoldTheCycle) {
     const std::vector<Reading> readings = shownReadings();
     ASSERT_FALSE(readings.empty());
     EXPECT_NEAR(readings.back().periodCount, 1e6 / 1234.5 * readings.back().divider, 1.0);
+}
+
+TEST_F(CycleAgainstSim, TheSameScenarioGivesTheSameDeviceLog) {
+    auto logOfARun = [this] {
+        FILE* log = std::tmpfile();
+        sim::Scenario scenario;
+        scenario.frequencyHz = 45678.9;
+        scenario.jitterPpm = 100;
+        scenario.seed = 42;
+        scenario.faults[0] = {sim::FaultKind::StrayBytes, 3.0, 3.5};
+        scenario.faultCount = 1;
+        scenario.deviceLog = log;
+        start(scenario);
+        runUntil(10);
+        closeDevice();
+        std::string text;
+        std::rewind(log);
+        for (int c; (c = std::fgetc(log)) != EOF;) {
+            text += static_cast<char>(c);
+        }
+        std::fclose(log);
+        return text;
+    };
+    const std::string first = logOfARun();
+    EXPECT_GT(first.size(), 1000u);
+    EXPECT_EQ(logOfARun(), first);
 }
 
 TEST_F(CycleAgainstSim, TheDeviceReceivesTheProgramsCommands) {

@@ -17,6 +17,13 @@ using sim::Scenario;
 
 constexpr uint64_t ms = 1000;
 
+Scenario unpluggedBetween(double from, double until) {
+    Scenario scenario;
+    scenario.faults[0] = {FaultKind::Unplugged, from, until};
+    scenario.faultCount = 1;
+    return scenario;
+}
+
 class D2xxSim : public testing::Test {
 protected:
     void start(const Scenario& scenario) {
@@ -227,10 +234,7 @@ TEST_F(D2xxSim, PendingBytesAreReportedByGetStatus) {
 }
 
 TEST_F(D2xxSim, AnUnpluggedDeviceFailsEveryCallUntilItIsBack) {
-    Scenario scenario;
-    scenario.faults[0] = {FaultKind::Unplugged, 1.0, 2.0};
-    scenario.faultCount = 1;
-    start(scenario);
+    start(unpluggedBetween(1.0, 2.0));
     FT_HANDLE handle = open("SIM00001");
     for (const CounterCommand& command : querySequence().commands) {
         write(handle, command);
@@ -260,10 +264,7 @@ TEST_F(D2xxSim, AnUnpluggedDeviceFailsEveryCallUntilItIsBack) {
 }
 
 TEST_F(D2xxSim, ClosingAnUnpluggedDeviceStillReleasesIt) {
-    Scenario scenario;
-    scenario.faults[0] = {FaultKind::Unplugged, 1.0, 2.0};
-    scenario.faultCount = 1;
-    start(scenario);
+    start(unpluggedBetween(1.0, 2.0));
     FT_HANDLE handle = open("SIM00001");
     sim::setVirtualMicros(1500 * ms);
     EXPECT_EQ(FT_Close(handle), FT_IO_ERROR);
@@ -273,10 +274,7 @@ TEST_F(D2xxSim, ClosingAnUnpluggedDeviceStillReleasesIt) {
 }
 
 TEST_F(D2xxSim, ADeviceUnpluggedDuringAReadEndsTheRead) {
-    Scenario scenario;
-    scenario.faults[0] = {FaultKind::Unplugged, 1.0005, -1.0};
-    scenario.faultCount = 1;
-    start(scenario);
+    start(unpluggedBetween(1.0005, -1.0));
     FT_HANDLE handle = open("SIM00001");
     FT_SetTimeouts(handle, 100, 100);
     sim::setVirtualMicros(1000 * ms);

@@ -1,11 +1,19 @@
-#include "tests/sim/win32_double.h"
+#include "tests/sim/program_run.h"
 
-#include "platform/win32.h"
+#include <algorithm>
+
+#include "core/cycle.h"
+#include "device/connection.h"
 
 namespace {
 
+// The records as they stand before the program's first message (both are constant
+// initialised, so these copies see their initial values).
+const MeasurementState initialState = measurementState;
+const DeviceConnection initialConnection = deviceConnection;
+
 std::vector<DrawnText> texts;
-bool timer = false;
+uint64_t nextStep = 0;
 
 // Distinct, never dereferenced handle values.
 template <typename Handle>
@@ -15,11 +23,28 @@ Handle fake(uintptr_t value) {
 
 }  // namespace
 
-namespace win32_double {
+namespace program_run {
 
-void reset() {
+void start(const sim::Scenario& scenario) {
+    sim::setVirtualMicros(0);
+    sim::simConfigure(scenario, sim::virtualClock());
     texts.clear();
-    timer = false;
+    nextStep = 0;
+    measurementState = initialState;
+    deviceConnection = initialConnection;
+    openFirstDevice();
+}
+
+void runUntil(uint64_t micros) {
+    const uint64_t tick = uint64_t{cycleTickMs} * 1000;
+    for (; nextStep <= micros; nextStep += tick) {
+        sim::setVirtualMicros(std::max(nextStep, sim::virtualClock().nowMicros()));
+        runCycleStep(window());
+    }
+}
+
+HWND window() {
+    return fake<HWND>(0x1000);
 }
 
 const std::vector<DrawnText>& drawn() {
@@ -35,19 +60,13 @@ std::string lastAt(int x, int y) {
     return "";
 }
 
-bool timerRunning() {
-    return timer;
-}
+}  // namespace program_run
 
-}  // namespace win32_double
-
+// Timer 1 only paces the steps, which runUntil makes itself.
 UINT_PTR SetTimer(HWND, UINT_PTR id, UINT, TIMERPROC) {
-    timer = true;
     return id;
 }
-
 BOOL KillTimer(HWND, UINT_PTR) {
-    timer = false;
     return TRUE;
 }
 
