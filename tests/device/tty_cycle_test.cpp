@@ -15,7 +15,7 @@
 #include "platform/linux/tty/d2xx_tty.h"
 #include "sim/counter_device.h"
 #include "tests/device/pty_server.h"
-#include "tests/sim/win32_double.h"
+#include "tests/device/win32_recorder.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ protected:
         server = std::make_unique<pty_server::Server>(*counter);
         portName = server->portName();
         tty::setPortLister(listSimulatedCounter);
-        win32_double::reset();
+        win32_recorder::reset();
         measurementState = initialState;
         deviceConnection = initialConnection;
         openFirstDevice();
@@ -92,12 +92,12 @@ protected:
         std::vector<Reading> readings;
         long count = -1;
         long divider = -1;
-        for (const DrawnText& text : win32_double::drawn()) {
+        for (const win32_recorder::DrawnText& text : win32_recorder::drawn()) {
             if (text.x == 10 && text.y == 5) {
-                count = std::strtol(text.text.c_str() + labelBytes, nullptr, 10);
+                count = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
             } else if (text.x == 10 && text.y == 55) {
-                divider = std::strtol(text.text.c_str() + labelBytes, nullptr, 10);
-            } else if (text.x == 0 && text.y == 150 && text.text != dashes && divider > 0) {
+                divider = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
+            } else if (text.x == 0 && text.y == 150 && text.bytes != dashes && divider > 0) {
                 readings.push_back({count, divider});
             }
         }
