@@ -194,14 +194,30 @@ bool waitFor(OpenPort& port, short events, int timeoutMs) {
     return true;
 }
 
-// Moves bytes one way until all are done, the time-out passes or the port is lost.
-template <typename Transfer>
-FT_STATUS transferAll(OpenPort& port, short events, unsigned timeoutMs, DWORD count, LPDWORD done,
-                      Transfer transfer) {
+enum class Direction { Send, Receive };
+
+// Moves bytes one way until all are done, the time-out passes (FT_OK with fewer bytes)
+// or the port is lost. The caller holds the lock.
+FT_STATUS transfer(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD done,
+                   Direction direction) {
+    OpenPort* port = findHandle(handle);
+    if (port == nullptr) {
+        return FT_INVALID_HANDLE;
+    }
+    if ((buffer == nullptr && count > 0) || done == nullptr) {
+        return FT_INVALID_PARAMETER;
+    }
     *done = 0;
+    if (port->lost) {
+        return FT_IO_ERROR;
+    }
+    const bool sending = direction == Direction::Send;
+    const unsigned timeoutMs = sending ? port->writeTimeoutMs : port->readTimeoutMs;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char* bytes = static_cast<char*>(buffer);
     while (*done < count) {
-        ssize_t moved = transfer(port.fd, *done, count - *done);
+        ssize_t moved = sending ? write(port->fd, bytes + *done, count - *done)
+                                : read(port->fd, bytes + *done, count - *done);
         if (moved > 0) {
             *done += static_cast<DWORD>(moved);
             continue;
@@ -211,14 +227,14 @@ FT_STATUS transferAll(OpenPort& port, short events, unsigned timeoutMs, DWORD co
         }
         // A hung-up tty reads as end of file and fails writes with EIO.
         if (moved == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-            port.lost = true;
+            port->lost = true;
             return FT_IO_ERROR;
         }
         int left = remainingMs(deadline);
         if (left == 0) {
             break;
         }
-        if (!waitFor(port, events, left)) {
+        if (!waitFor(*port, sending ? POLLOUT : POLLIN, left)) {
             return FT_IO_ERROR;
         }
     }
@@ -334,21 +350,7 @@ FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG wri
 FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
                           LPDWORD bytesWritten) {
     std::lock_guard<std::mutex> hold(lock);
-    OpenPort* port = findHandle(handle);
-    if (port == nullptr) {
-        return FT_INVALID_HANDLE;
-    }
-    if ((buffer == nullptr && bytesToWrite > 0) || bytesWritten == nullptr) {
-        return FT_INVALID_PARAMETER;
-    }
-    *bytesWritten = 0;
-    if (port->lost) {
-        return FT_IO_ERROR;
-    }
-    const char* bytes = static_cast<const char*>(buffer);
-    return transferAll(
-        *port, POLLOUT, port->writeTimeoutMs, bytesToWrite, bytesWritten,
-        [bytes](int fd, DWORD offset, DWORD count) { return write(fd, bytes + offset, count); });
+    return transfer(handle, buffer, bytesToWrite, bytesWritten, Direction::Send);
 }
 
 FT_STATUS WINAPI FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventWord) {
@@ -381,21 +383,7 @@ FT_STATUS WINAPI FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, 
 FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
                          LPDWORD bytesReturned) {
     std::lock_guard<std::mutex> hold(lock);
-    OpenPort* port = findHandle(handle);
-    if (port == nullptr) {
-        return FT_INVALID_HANDLE;
-    }
-    if ((buffer == nullptr && bytesToRead > 0) || bytesReturned == nullptr) {
-        return FT_INVALID_PARAMETER;
-    }
-    *bytesReturned = 0;
-    if (port->lost) {
-        return FT_IO_ERROR;
-    }
-    char* bytes = static_cast<char*>(buffer);
-    return transferAll(
-        *port, POLLIN, port->readTimeoutMs, bytesToRead, bytesReturned,
-        [bytes](int fd, DWORD offset, DWORD count) { return read(fd, bytes + offset, count); });
+    return transfer(handle, buffer, bytesToRead, bytesReturned, Direction::Receive);
 }
 
 FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
