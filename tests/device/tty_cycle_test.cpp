@@ -113,7 +113,7 @@ TEST_F(CycleOverTty, MeasuresThePeriodToWithinOneTick) {
     sim::Scenario scenario;
     scenario.frequencyHz = 5000.0;
     start(scenario);
-    runFor(std::chrono::milliseconds(4000));
+    runFor(std::chrono::milliseconds(5000));
 
     // About 500 edges between the two range samples choose N = 1000 (0.2 s gates), so
     // a few settled readings are shown; each count spans N periods to one 1 MHz tick.
