@@ -1,6 +1,7 @@
 // The simulated counter against the truth of its input, through its bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -421,6 +422,32 @@ TEST(CounterDeviceFaults, AnEndlessStreamOutrunsAnyDrain) {
         ASSERT_EQ(device.read(buffer, sizeof buffer, 1 * second), sizeof buffer);
     }
     EXPECT_GT(device.readableBytes(1 * second), 128u);
+}
+
+TEST(CounterDeviceFaults, AnyBytesFromTheHostAreTakenSafely) {
+    CounterDevice device(signalAt(1234.5));
+    uint64_t state = 12345;
+    auto next = [&state] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<uint32_t>(state >> 33);
+    };
+    // Mostly pieces of real commands, glued with arbitrary bytes.
+    const char* pieces[] = {"M0", "M00", "M07", "M008", "M020", "M03000", "\r", "ff", "\n"};
+    char buffer[256];
+    for (uint64_t t = 0; t < 2000; ++t) {
+        std::string bytes;
+        for (uint32_t i = next() % 8; i > 0; --i) {
+            if (next() % 2 == 0) {
+                bytes += pieces[next() % (sizeof pieces / sizeof *pieces)];
+            } else {
+                bytes += static_cast<char>(next());
+            }
+        }
+        device.receive(bytes.data(), bytes.size(), t * ms);
+        const size_t readable = device.readableBytes(t * ms);
+        EXPECT_EQ(device.read(buffer, sizeof buffer, t * ms), std::min(readable, sizeof buffer));
+    }
+    EXPECT_LE(device.registers(2 * second).divider, 0xFFFFFFu);
 }
 
 // --- The device log -------------------------------------------------------------------

@@ -118,6 +118,42 @@ TEST_F(CycleAgainstSim, AStoppedInputBlanksThePeriod) {
     EXPECT_EQ(program_run::lastAt(0, 150), dashes);
 }
 
+struct LastingFault {
+    sim::FaultKind kind;
+    const char* name;
+};
+
+std::ostream& operator<<(std::ostream& out, const LastingFault& fault) {
+    return out << fault.name;
+}
+
+class AFaultyCounter : public CycleAgainstSim, public testing::WithParamInterface<LastingFault> {};
+
+// Whatever goes wrong with the counter, the reading it gave before does not stay on
+// screen looking current.
+TEST_P(AFaultyCounter, BlanksThePeriod) {
+    sim::Scenario scenario;
+    scenario.frequencyHz = 1234.5;
+    scenario.faults[0] = {GetParam().kind, 10.0, -1.0};
+    scenario.faultCount = 1;
+    start(scenario);
+    runUntil(10);
+    ASSERT_FALSE(shownReadings().empty());
+    EXPECT_NE(program_run::lastAt(0, 150), dashes);
+    runUntil(20);
+    EXPECT_EQ(program_run::lastAt(0, 150), dashes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, AFaultyCounter,
+    testing::Values(LastingFault{sim::FaultKind::Unplugged, "Unplugged"},
+                    LastingFault{sim::FaultKind::Silent, "Silent"},
+                    LastingFault{sim::FaultKind::MalformedFields, "MalformedFields"},
+                    LastingFault{sim::FaultKind::StrayBytes, "StrayBytes"},
+                    LastingFault{sim::FaultKind::ShortFrame, "ShortFrame"},
+                    LastingFault{sim::FaultKind::EndlessStream, "EndlessStream"}),
+    [](const testing::TestParamInfo<LastingFault>& info) { return info.param.name; });
+
 TEST_F(CycleAgainstSim, AnEndlessStreamDoesNotHoldTheCycle) {
     sim::Scenario scenario;
     scenario.frequencyHz = 1234.5;

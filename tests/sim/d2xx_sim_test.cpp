@@ -219,6 +219,21 @@ TEST_F(D2xxSim, AFrameIsWrittenWaitedForAndRead) {
     FT_Close(handle);
 }
 
+TEST_F(D2xxSim, OnTheRealClockAReadSleepsUntilTheAnswerComes) {
+    Scenario scenario;
+    scenario.linkLatencyMs = 3.0;
+    sim::simConfigure(scenario, sim::realClock());
+    FT_HANDLE handle = open("SIM00001");
+    FT_SetTimeouts(handle, 1000, 1000);
+    write(handle, querySequence().commands[0]);
+    char answer[answerLength];
+    DWORD got = 0;
+    ASSERT_EQ(FT_Read(handle, answer, sizeof answer, &got), FT_OK);
+    ASSERT_EQ(got, static_cast<DWORD>(answerLength));
+    EXPECT_EQ(std::string(answer, 4), "M00=");
+    FT_Close(handle);
+}
+
 TEST_F(D2xxSim, PendingBytesAreReportedByGetStatus) {
     start(Scenario{});
     FT_HANDLE handle = open("SIM00001");
