@@ -12,13 +12,6 @@
 
 namespace pty_server {
 
-uint64_t nowMicros() {
-    static const auto start = std::chrono::steady_clock::now();
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                     std::chrono::steady_clock::now() - start)
-                                     .count());
-}
-
 namespace {
 
 [[noreturn]] void fail(const char* what) {
@@ -44,6 +37,7 @@ Server::Server(Device& device) : device_(device) {
     // Raw from the start: no echo of the answers back to the server.
     cfmakeraw(&settings);
     tcsetattr(keeper_, TCSANOW, &settings);
+    start_ = std::chrono::steady_clock::now();
     thread_ = std::thread([this] { serve(); });
 }
 
@@ -63,6 +57,12 @@ void Server::unplug() {
         close(master_);
         master_ = -1;
     }
+}
+
+uint64_t Server::nowMicros() const {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now() - start_)
+                                     .count());
 }
 
 void Server::serve() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -23,9 +24,6 @@ public:
     // Once true, the server pulls the plug as unplug() does.
     virtual bool unplugged(uint64_t /*nowMicros*/) const { return false; }
 };
-
-// Microseconds on the monotonic clock since the first call.
-uint64_t nowMicros();
 
 class Server {
 public:
@@ -48,6 +46,8 @@ public:
     }
 
 private:
+    // The device's time: microseconds since the server started.
+    uint64_t nowMicros() const;
     void serve();
 
     Device& device_;
@@ -58,6 +58,7 @@ private:
     std::string portName_;
     // Answers the port has no room for yet.
     std::string unsent_;
+    std::chrono::steady_clock::time_point start_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
