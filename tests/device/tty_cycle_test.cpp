@@ -3,6 +3,7 @@
 // real time, one step per tick.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -45,9 +46,9 @@ HWND window() {
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000));
 }
 
-std::string portName;
-std::vector<tty::PortEntry> listSimulatedCounter() {
-    return {{portName, "SIM00001"}};
+std::vector<tty::PortEntry> listedPorts;
+std::vector<tty::PortEntry> listTestPorts() {
+    return listedPorts;
 }
 
 struct Reading {
@@ -60,8 +61,8 @@ protected:
     void start(const sim::Scenario& scenario) {
         counter = std::make_unique<SimulatedCounter>(scenario);
         server = std::make_unique<pty_server::Server>(*counter);
-        portName = server->portName();
-        tty::setPortLister(listSimulatedCounter);
+        listedPorts = {{server->portName(), "SIM00001"}};
+        tty::setPortLister(listTestPorts);
         win32_recorder::reset();
         measurementState = initialState;
         deviceConnection = initialConnection;
@@ -148,6 +149,42 @@ TEST_F(CycleOverTty, AnUnpluggedCounterLeavesTheCycleWaiting) {
     DWORD rx = 99, tx = 99, events = 99;
     EXPECT_EQ(FT_GetStatus(deviceConnection.deviceHandle, &rx, &tx, &events), FT_IO_ERROR);
     EXPECT_EQ(rx, 0u);
+}
+
+TEST_F(CycleOverTty, OfTwoCountersTheFirstPortByNameIsOpened) {
+    sim::Scenario scenario;
+    start(scenario);
+    closeDevice();
+    SimulatedCounter other(scenario);
+    pty_server::Server otherServer(other);
+    // Listed last name first: the order is the backend's to set.
+    listedPorts = {{server->portName(), "SIM00001"}, {otherServer.portName(), "SIM00002"}};
+    std::sort(listedPorts.begin(), listedPorts.end(),
+              [](const auto& a, const auto& b) { return a.name > b.name; });
+    tty::setPortLister(listTestPorts);
+
+    deviceConnection = initialConnection;
+    openFirstDevice();
+    ASSERT_NE(deviceConnection.deviceHandle, nullptr);
+    EXPECT_EQ(deviceConnection.deviceCount, 2u);
+    char query[] = "M07\r";
+    DWORD written = 0;
+    ASSERT_EQ(FT_Write(deviceConnection.deviceHandle, query, 4, &written), FT_OK);
+
+    const bool oursFirst = server->portName() < otherServer.portName();
+    pty_server::Server& first = oursFirst ? *server : otherServer;
+    sim::CounterDevice& firstDevice = oursFirst ? counter->device : other.device;
+    std::vector<std::string> taken;
+    for (int wait = 0; wait < 1000 && taken.empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        first.withDevice([&](pty_server::Device&) { taken = firstDevice.receivedCommands(); });
+    }
+    EXPECT_EQ(taken, std::vector<std::string>{"M07"});
+    pty_server::Server& second = oursFirst ? otherServer : *server;
+    sim::CounterDevice& secondDevice = oursFirst ? other.device : counter->device;
+    second.withDevice([&](pty_server::Device&) { taken = secondDevice.receivedCommands(); });
+    EXPECT_TRUE(taken.empty());
+    closeDevice();
 }
 
 }  // namespace
