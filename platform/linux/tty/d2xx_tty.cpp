@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -175,9 +176,10 @@ bool configureLink(int fd) {
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
+// What is left of a time-out, as poll takes it (time-outs of weeks included).
 int remainingMs(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+    return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
 }
 
 // Waits up to `timeoutMs` for `events`; false when the port hung up meanwhile.
