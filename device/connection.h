@@ -7,7 +7,7 @@
 
 struct DeviceConnection {
     FT_HANDLE deviceHandle;
-    uint32_t deviceCount;
+    DWORD deviceCount;
     FT_STATUS lastStatus;
 };
 

@@ -1,0 +1,111 @@
+#include "app/main_window.h"
+
+#include "app/menu.h"
+#include "core/cycle.h"
+#include "core/readout.h"
+#include "device/connection.h"
+
+const char mainClassName[] = "WIN32CLASS";
+// "ＴＯＲＶ パルス周期計測プログラム"
+const char mainWindowTitle[] =
+    "\x82\x73\x82\x6e\x82\x71\x82\x75 \x83\x70\x83\x8b\x83\x58\x8e\xfc\x8a\xfa\x8c\x76\x91\xaa"
+    "\x83\x76\x83\x8d\x83\x4f\x83\x89\x83\x80";
+
+ATOM registerMainClass(HINSTANCE instance) {
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = nullptr;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszMenuName = MAKEINTRESOURCEA(PM_MENU_RESOURCE);
+    windowClass.lpszClassName = mainClassName;
+    return RegisterClassA(&windowClass);
+}
+
+int createMainWindow(HINSTANCE instance, int showCommand) {
+    // The device search runs inside this call, while the window handles WM_CREATE.
+    HWND window = CreateWindowExA(0, mainClassName, mainWindowTitle, WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, mainWindowWidth, mainWindowHeight,
+                                  nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        return 0;
+    }
+    mainWindow = window;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    SetTimer(window, cycleTimerId, startTimerMs, nullptr);
+    return 1;
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            openFirstDevice();
+            break;
+        case WM_DESTROY:
+            KillTimer(window, cycleTimerId);
+            closeDevice();
+            PostQuitMessage(0);
+            break;
+        case WM_PAINT: {
+            // Nothing is remembered to repaint: the cycle draws the lines again.
+            PAINTSTRUCT paint;
+            BeginPaint(window, &paint);
+            EndPaint(window, &paint);
+            break;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == PM_COMMAND_EXIT) {
+                DestroyWindow(window);
+            }
+            break;
+        case WM_CHAR:
+            switch (wParam) {
+                case ' ':
+                    toggleRangeMode();
+                    break;
+                case '+':
+                    stepRangeUp();
+                    break;
+                case '-':
+                    stepRangeDown();
+                    break;
+                default:
+                    break;
+            }
+            runCycleStep(window);
+            break;
+        case WM_TIMER:
+            runCycleStep(window);
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
+                   int showCommand) {
+    (void)commandLine;
+    if (previousInstance == nullptr && registerMainClass(instance) == 0) {
+        return 0;
+    }
+    if (createMainWindow(instance, showCommand) == 0) {
+        return 0;
+    }
+    MSG message = {};
+    // -1 is an error, not a message: looping on it would spin for ever.
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
