@@ -39,7 +39,8 @@ void configureFromEnvironment() {
     }
     const char* logPath = std::getenv("PULSEMETER_SIM_DEVICE_LOG");
     if (logPath != nullptr && *logPath != '\0') {
-        deviceLog = std::fopen(logPath, "w");
+        // Binary: the log's lines end in a bare line feed on every platform.
+        deviceLog = std::fopen(logPath, "wb");
         // Tests read the log while the program runs, and the Windows runtime has no
         // line buffering: write every piece through at once.
         if (deviceLog != nullptr) {
@@ -57,8 +58,10 @@ void configureFromEnvironment() {
 extern "C" FT_STATUS WINAPI simDllClose(FT_HANDLE handle) {
     FT_STATUS status = FT_Close(handle);
     if (status == FT_OK && deviceLog != nullptr) {
-        std::fprintf(deviceLog, "%llu closed\n",
-                     static_cast<unsigned long long>(sim::realClock().nowMicros() / 1000));
+        // The same time stamp as the simulator's own lines: milliseconds since the
+        // library was loaded, to the microsecond.
+        unsigned long long now = sim::realClock().nowMicros();
+        std::fprintf(deviceLog, "%llu.%03llu closed\n", now / 1000, now % 1000);
     }
     return status;
 }
