@@ -123,6 +123,11 @@ timeout 60 wineserver -w
 timeout 60 wine regedit /S "$(winepath -w "$work/settings.reg" 2>/dev/null || echo "$work/settings.reg")" \
     >>"$work/wineboot.log" 2>&1
 timeout 60 wineserver -w
+# Wine's own frame draws its caption buttons with Marlett (from fonts-wine), which
+# this Wine does not pick up from its data folder by itself.
+for marlett in /usr/share/wine/fonts/marlett.ttf /usr/share/fonts/truetype/wine/marlett.ttf; do
+    [[ -f "$marlett" ]] && cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/" && break
+done
 grep -q 'IPAGothic' "$WINEPREFIX/system.reg" ||
     { echo "FAIL: the font substitutes did not reach the prefix"; exit 1; }
 echo "   prefix ready in $((SECONDS - prefix_started)) s"
