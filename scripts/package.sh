@@ -41,7 +41,7 @@ for package in *.deb *.zip; do
     [[ -e "$package" ]] || continue
     echo "== $out/$package"
     case $package in
-        *.deb) dpkg-deb --info "$package" | sed -n '/Package:/,$p'; dpkg-deb --contents "$package" ;;
+        *.deb) dpkg-deb --info "$package"; dpkg-deb --contents "$package" ;;
         *.zip) cmake -E tar tf "$package" ;;
     esac
 done

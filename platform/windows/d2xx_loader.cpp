@@ -90,8 +90,7 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
     return call ? call(handle, buffer, bytesToWrite, bytesWritten) : unavailableStatus;
 }
 
-FT_STATUS WINAPI FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes,
-                              DWORD* eventWord) {
+FT_STATUS WINAPI FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventWord) {
     auto call = calls().getStatus;
     return call ? call(handle, rxBytes, txBytes, eventWord) : unavailableStatus;
 }
