@@ -72,6 +72,18 @@ check() {
 started=$SECONDS
 elapsed() { echo "$((SECONDS - started)) s"; }
 
+# --- resources, read back from the executable --------------------------------------
+resources=$(x86_64-w64-mingw32-windres -J coff -i "$exe" -O rc 2>/dev/null | tr -d '\r')
+has_resource() { grep -qF -- "$1" <<<"$resources"; }
+check "menu 101 is there, in Japanese (language 17, 1)" eval 'grep -B2 "^101 MENU" <<<"$resources" | grep -q "LANGUAGE 17, 1"'
+# ﾒﾆｭｰ and ﾌﾟﾛｸﾞﾗﾑ終了 in UTF-16, as Windows shows them
+check "the popup reads ﾒﾆｭｰ" has_resource 'POPUP L"\xff92\xff86\xff6d\xff70"'
+check "the item reads ﾌﾟﾛｸﾞﾗﾑ終了 and sends 40001" \
+    has_resource 'MENUITEM L"\xff8c\xff9f\xff9b\xff78\xff9e\xff97\xff91\x7d42\x4e86", 40001'
+check "the manifest asks for asInvoker without uiAccess" \
+    has_resource 'requestedExecutionLevel level=""asInvoker"" uiAccess=""false""'
+check "no icon resource" eval '! grep -q "Type: icon\|Type: group icon" <<<"$resources"'
+
 # --- clean-up, whatever happens ----------------------------------------------------
 xvfb_pid=""
 program_pid=""
