@@ -38,6 +38,7 @@ else()
   install(TARGETS pulsemeter pulsemeter-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/pulsemeter.desktop
+    ${PROJECT_SOURCE_DIR}/packaging/pulsemeter-sim.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 
   set(CPACK_GENERATOR DEB)
