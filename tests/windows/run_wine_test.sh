@@ -43,7 +43,10 @@ fi
 build_dir=$(cd "$build_dir" && pwd)
 exe=$build_dir/platform/windows/pulsemeter.exe
 dll=$build_dir/platform/windows/FTD2XX.dll
-[[ -f "$exe" && -f "$dll" ]] || { echo "FAIL: $exe or $dll was not built"; exit 1; }
+probe=$build_dir/platform/windows/window_probe.exe
+for built in "$exe" "$dll" "$probe"; do
+    [[ -f "$built" ]] || { echo "FAIL: $built was not built"; exit 1; }
+done
 
 work=$build_dir/wine-test
 rm -rf "$work"
@@ -51,6 +54,7 @@ mkdir -p "$work/with-sim" "$work/alone"
 # The stand-in sits beside one copy of the program; the other copy has no library.
 cp "$exe" "$dll" "$work/with-sim/"
 cp "$exe" "$work/alone/"
+cp "$probe" "$work/"
 
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all
@@ -156,6 +160,11 @@ window_size() {
 }
 expected_title="ＴＯＲＶ パルス周期計測プログラム"
 title_matches() { [[ "$(xdotool getwindowname "$window")" == "$expected_title" ]]; }
+# The window seen from Windows: class WIN32CLASS, 500 x 400, title, styles.
+probe_window() {
+    (cd "$work" && timeout 30 wine window_probe.exe) 2>&1 | tr -d '\r' | sed 's/^/     /'
+    return "${PIPESTATUS[0]}"
+}
 
 start_program() {
     local folder=$1
@@ -213,6 +222,7 @@ check "the main window appears" wait_for 30 find_window
 if [[ -n "$window" ]]; then
     check "the window is 500 x 400 (is $(window_size))" test "$(window_size)" = 500x400
     check "the title reads $expected_title" title_matches
+    check "seen from Windows, the window has class WIN32CLASS, its size and title" probe_window
     check "start-up configuration with divider 8000000 (M02008ff, M030003d)" \
         wait_for 15 eval 'logged M02008ff && logged M030003d'
     echo "     first configuration logged at $(logged_at M02008ff) ms"
@@ -245,6 +255,7 @@ window=""
 start_program "$work/alone"
 check "the main window appears without the library" wait_for 30 find_window
 if [[ -n "$window" ]]; then
+    check "seen from Windows, the window has class WIN32CLASS, its size and title" probe_window
     sleep 1.5
     screenshot "$work/no-device.png"
     check "the no-device text is drawn" has_ink "$work/no-device.png" 400x60+10+45
