@@ -49,6 +49,8 @@ for built in "$exe" "$dll" "$probe"; do
 done
 
 work=$build_dir/wine-test
+# A Wine server left behind by an earlier, interrupted run goes before its prefix does.
+[[ -d "$work/prefix" ]] && WINEPREFIX=$work/prefix timeout 20 wineserver -k >/dev/null 2>&1
 rm -rf "$work"
 mkdir -p "$work/with-sim" "$work/alone"
 # The stand-in sits beside one copy of the program; the other copy has no library.
