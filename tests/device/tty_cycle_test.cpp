@@ -16,7 +16,7 @@
 #include "platform/linux/tty/d2xx_tty.h"
 #include "sim/counter_device.h"
 #include "tests/device/pty_server.h"
-#include "tests/device/win32_recorder.h"
+#include "tests/support/fake_platform.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ protected:
         server = std::make_unique<pty_server::Server>(*counter);
         listedPorts = {{server->portName(), "SIM00001"}};
         tty::setPortLister(listTestPorts);
-        win32_recorder::reset();
+        fake::reset();
         measurementState = initialState;
         deviceConnection = initialConnection;
         openFirstDevice();
@@ -93,7 +93,7 @@ protected:
         std::vector<Reading> readings;
         long count = -1;
         long divider = -1;
-        for (const win32_recorder::DrawnText& text : win32_recorder::drawn()) {
+        for (const fake::Drawn& text : fake::state.drawn) {
             if (text.x == 10 && text.y == 5) {
                 count = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
             } else if (text.x == 10 && text.y == 55) {

@@ -51,11 +51,11 @@ protected:
         long divider = -1;
         for (const DrawnText& text : program_run::drawn()) {
             if (text.x == 10 && text.y == 5) {
-                count = std::strtol(text.text.c_str() + labelBytes, nullptr, 10);
+                count = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
             } else if (text.x == 10 && text.y == 55) {
-                divider = std::strtol(text.text.c_str() + labelBytes, nullptr, 10);
-            } else if (text.x == 0 && text.y == 150 && text.text != dashes && divider > 0) {
-                readings.push_back({count, divider, text.text});
+                divider = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
+            } else if (text.x == 0 && text.y == 150 && text.bytes != dashes && divider > 0) {
+                readings.push_back({count, divider, text.bytes});
             }
         }
         return readings;

@@ -4,6 +4,7 @@
 
 #include "core/cycle.h"
 #include "device/connection.h"
+#include "tests/support/fake_platform.h"
 
 namespace {
 
@@ -12,14 +13,7 @@ namespace {
 const MeasurementState initialState = measurementState;
 const DeviceConnection initialConnection = deviceConnection;
 
-std::vector<DrawnText> texts;
 uint64_t nextStep = 0;
-
-// Distinct, never dereferenced handle values.
-template <typename Handle>
-Handle fake(uintptr_t value) {
-    return reinterpret_cast<Handle>(value);
-}
 
 }  // namespace
 
@@ -28,7 +22,7 @@ namespace program_run {
 void start(const sim::Scenario& scenario) {
     sim::setVirtualMicros(0);
     sim::simConfigure(scenario, sim::virtualClock());
-    texts.clear();
+    fake::reset();
     nextStep = 0;
     measurementState = initialState;
     deviceConnection = initialConnection;
@@ -44,59 +38,15 @@ void runUntil(uint64_t micros) {
 }
 
 HWND window() {
-    return fake<HWND>(0x1000);
+    return fake::testWindow();
 }
 
 const std::vector<DrawnText>& drawn() {
-    return texts;
+    return fake::state.drawn;
 }
 
 std::string lastAt(int x, int y) {
-    for (auto it = texts.rbegin(); it != texts.rend(); ++it) {
-        if (it->x == x && it->y == y) {
-            return it->text;
-        }
-    }
-    return "";
+    return fake::textAt(x, y);
 }
 
 }  // namespace program_run
-
-// Timer 1 only paces the steps, which runUntil makes itself.
-UINT_PTR SetTimer(HWND, UINT_PTR id, UINT, TIMERPROC) {
-    return id;
-}
-BOOL KillTimer(HWND, UINT_PTR) {
-    return TRUE;
-}
-
-HDC GetDC(HWND) {
-    return fake<HDC>(0x100);
-}
-int ReleaseDC(HWND, HDC) {
-    return 1;
-}
-HFONT CreateFontA(int, int, int, int, int, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
-                  LPCSTR) {
-    return fake<HFONT>(0x200);
-}
-HGDIOBJ SelectObject(HDC, HGDIOBJ) {
-    return fake<HGDIOBJ>(0x300);
-}
-BOOL DeleteObject(HGDIOBJ) {
-    return TRUE;
-}
-COLORREF SetTextColor(HDC, COLORREF) {
-    return 0;
-}
-COLORREF SetBkColor(HDC, COLORREF) {
-    return 0;
-}
-int SetBkMode(HDC, int) {
-    return 1;
-}
-
-BOOL TextOutA(HDC, int x, int y, LPCSTR text, int length) {
-    texts.push_back({x, y, std::string(text, static_cast<size_t>(length))});
-    return TRUE;
-}

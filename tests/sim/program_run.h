@@ -10,11 +10,10 @@
 #include "platform/win32.h"
 #include "sim/sim.h"
 
-struct DrawnText {
-    int x;
-    int y;
-    std::string text;
-};
+#include "tests/support/fake_platform.h"
+
+// The timer and drawing calls go to the recording Win32 stand-in of tests/support.
+using DrawnText = fake::Drawn;
 
 namespace program_run {
 
