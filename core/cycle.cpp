@@ -189,14 +189,20 @@ void stepQuery() {
     measurementState.cycleState = Collect;
 }
 
+// A counter that stopped answering must not leave its last reading on screen looking
+// current, and an answer that was lost (a silent spell, a frame cut short) must not
+// stall the measurement for good: after a second without a frame the reading turns to
+// dashes, and every such second the queries go out again.
 void noteMissingFrame() {
-    if (measurementState.collectsWithoutFrame < staleCollectSteps) {
-        measurementState.collectsWithoutFrame += 1;
-        // A counter that stopped answering must not leave its last reading on screen
-        // looking current.
-        if (measurementState.collectsWithoutFrame == staleCollectSteps) {
-            showPeriod(0.0);
-            showFrequency(0.0);
+    measurementState.collectsWithoutFrame += 1;
+    if (measurementState.collectsWithoutFrame == staleCollectSteps) {
+        showPeriod(0.0);
+        showFrequency(0.0);
+    }
+    if (measurementState.collectsWithoutFrame % staleCollectSteps == 0) {
+        measurementState.cycleState = Query;
+        if (measurementState.collectsWithoutFrame >= 2 * staleCollectSteps) {
+            measurementState.collectsWithoutFrame = staleCollectSteps;
         }
     }
 }

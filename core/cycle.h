@@ -31,7 +31,8 @@ constexpr UINT cycleTickMs = 50;
 constexpr int readChunkBytes = 128;
 // Reads one Drain step may make before it yields to the message loop.
 constexpr int drainReadsPerStep = 64;
-// Collect steps without a frame after which the shown reading counts as stale.
+// Collect steps without a frame after which the shown reading counts as stale and the
+// queries are sent again.
 constexpr int staleCollectSteps = 20;
 
 int32_t settleTicks();

@@ -410,7 +410,7 @@ TEST_F(Cycle, AFailingStatusQueryReadsAsNothingPending) {
     EXPECT_EQ(measurementState.cycleState, Collect);
 }
 
-TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndAFrameLaterIsEvaluated) {
+TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndTheQueriesGoOutAgain) {
     startMeasuring(1000);
     measurementState.refreshCounter = 0;
     measurementState.ticksSinceConfig = 50;
@@ -419,26 +419,35 @@ TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndAFrameLaterIsEvaluated) {
     EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
     state.onQueries = nullptr;  // the counter falls silent
     step();                     // Query
+    const size_t queriesSent = state.writes.size();
     for (int i = 1; i < staleCollectSteps; ++i) {
         step();
     }
     EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
+    EXPECT_EQ(measurementState.cycleState, Collect);
     step();
     EXPECT_EQ(fake::textAt(0, 150), dashes);
     EXPECT_EQ(fake::textAt(0, 200), dashes);
+    // About a second without an answer: the queries are sent again, and again each
+    // second, but the dashes are drawn only once.
+    EXPECT_EQ(measurementState.cycleState, Query);
     const size_t drawnBefore = state.drawn.size();
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 3 * (staleCollectSteps + 1); ++i) {
         step();
     }
+    EXPECT_EQ(state.writes.size(), queriesSent + 3 * 6);
     for (size_t i = drawnBefore; i < state.drawn.size(); ++i) {
         EXPECT_EQ(state.drawn[i].y, 285);
     }
     EXPECT_EQ(measurementState.ticksSinceConfig, 100);
     // The counter answers again.
-    state.pending = fake::frame({0, 0, 150000});
-    step();
-    EXPECT_EQ(fake::utf8(fake::textAt(10, 5)), "ｶｳﾝﾄ値 150000        ");
-    EXPECT_EQ(measurementState.cycleState, Query);
+    fake::answerWith([]() { return fake::FrameValues{0, 0, 160000}; });
+    for (int i = 0; i <= staleCollectSteps + 1 && measurementState.cycleState != Query; ++i) {
+        step();
+    }
+    step();  // Query
+    step();  // Collect
+    EXPECT_EQ(fake::utf8(fake::textAt(10, 5)), "ｶｳﾝﾄ値 160000        ");
 }
 
 TEST_F(Cycle, WithoutADeviceTheTimerStopsAndTheMessageIsShown) {
