@@ -43,7 +43,9 @@ done
 [[ -s $display_file ]] || fail "Xvfb did not start"
 export DISPLAY=":$(head -n 1 "$display_file")"
 
-"$program" --device-log --draw-log >"$log" 2>"$out/gui-stderr.txt" &
+# At 5 kHz the automatic range settles on divider 1000 whatever the timer's jitter, so
+# "+" in fixed mode must configure 10000 (R = 4999: "M0201387", "M0300000").
+"$program" --frequency 5000 --device-log --draw-log >"$log" 2>"$out/gui-stderr.txt" &
 program_pid=$!
 pids+=("$program_pid")
 
@@ -65,19 +67,23 @@ echo "window $window: $width x $height, \"$title\""
 sleep 2
 lines_before=$(wc -l <"$log")
 xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
-xdotool key --window "$window" --delay 100 space plus
+before=$(head -n "$lines_before" "$log")
+grep -q '> M0200' <<<"$before" || fail "the counter was never configured"
+grep -E '> M020' <<<"$before" | tail -n 1 | grep -q 'M02001f3$' ||
+  fail "the automatic range did not settle on divider 1000"
+xdotool key --delay 100 space plus
 sleep 1
 after=$(tail -n +"$((lines_before + 1))" "$log")
 grep -q '"固定   "' <<<"$after" || fail "the space key did not switch to fixed mode"
-grep -q '> M024$' <<<"$after" || fail "\"+\" did not reconfigure the counter"
-echo "keys: space switched to fixed mode, \"+\" reconfigured the counter:"
+grep -q '> M0201387$' <<<"$after" || fail "\"+\" did not configure divider 10000"
+echo "keys: space switched to fixed mode, \"+\" configured divider 10000:"
 grep -E '> M0(20|3000)' <<<"$after" | head -n 2
 
 import -window root "$out/screenshot.png" || fail "no screenshot"
 echo "screenshot: $out/screenshot.png"
 
 # The menu: F10 opens the menu bar, Down reaches the exit item, Return chooses it.
-xdotool key --window "$window" --delay 300 F10 Down Return
+xdotool key --delay 300 F10 Down Return
 for _ in $(seq 50); do
   kill -0 "$program_pid" 2>/dev/null || break
   sleep 0.1
