@@ -1,0 +1,475 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/cycle.h"
+#include "core/protocol.h"
+#include "tests/support/fake_platform.h"
+
+namespace {
+
+using fake::state;
+
+std::string sequenceText(const ConfigurationSequence& sequence) {
+    std::string all;
+    for (const CounterCommand& command : sequence.commands) {
+        all += std::string(command.bytes, static_cast<size_t>(command.length));
+    }
+    return all;
+}
+
+class Cycle : public ::testing::Test {
+protected:
+    void SetUp() override { fake::reset(); }
+
+    void step() { runCycleStep(fake::testWindow()); }
+
+    // A measuring cycle with this divider, configured and drained, as after ranging.
+    void startMeasuring(int32_t divider, int32_t autoRange = 1) {
+        fake::attachDevice();
+        measurementState.rangePhase = Measuring;
+        measurementState.divider = divider;
+        measurementState.autoRange = autoRange;
+        step();  // Configure
+        step();  // Drain
+        ASSERT_EQ(measurementState.cycleState, Query);
+    }
+
+    // One Query and one Collect step; returns the texts drawn meanwhile.
+    std::vector<fake::Drawn> evaluate() {
+        const size_t before = state.drawn.size();
+        step();
+        step();
+        return {state.drawn.begin() + static_cast<long>(before), state.drawn.end()};
+    }
+
+    static std::string drawnAt(const std::vector<fake::Drawn>& drawn, int x, int y) {
+        std::string text;
+        for (const fake::Drawn& d : drawn) {
+            if (d.x == x && d.y == y) {
+                text = d.bytes;
+            }
+        }
+        return text;
+    }
+
+    std::string allWrites() const {
+        std::string all;
+        for (const std::string& w : state.writes) {
+            all += w;
+        }
+        return all;
+    }
+};
+
+const std::string dashes = "  ------------  ";
+
+TEST_F(Cycle, StartsUpByConfiguringDrainingAndTakingTwoRangeSamples) {
+    fake::attachDevice();
+    uint32_t range = 5000;
+    fake::answerWith([&range]() {
+        range += 100;  // about 1 kHz over the 100 ms between samples
+        return fake::FrameValues{0, range, 0};
+    });
+    std::vector<int32_t> states;
+    for (int i = 0; i < 7; ++i) {
+        states.push_back(measurementState.cycleState);
+        step();
+    }
+    EXPECT_EQ(states,
+              (std::vector<int32_t>{Configure, Drain, Query, Collect, Query, Collect, Configure}));
+    // The first configuration carries 8000000, the second the divider the samples chose.
+    ASSERT_EQ(state.writes.size(), 9u + 6u + 6u + 9u);
+    std::string first;
+    std::string second;
+    for (size_t i = 0; i < 9; ++i) {
+        first += state.writes[i];
+        second += state.writes[21 + i];
+    }
+    EXPECT_EQ(first, sequenceText(configurationSequence(8000000)));
+    EXPECT_EQ(second, sequenceText(configurationSequence(1000)));
+    EXPECT_EQ(measurementState.divider, 1000);
+    EXPECT_EQ(measurementState.rangePhase, Measuring);
+    // Every write is one command with its carriage return and nothing more.
+    for (const std::string& w : state.writes) {
+        EXPECT_EQ(w.back(), '\r');
+        EXPECT_EQ(w.find('\0'), std::string::npos);
+    }
+    // Configure moves the timer to 50 ms; nothing but the mode label was drawn while ranging.
+    ASSERT_GE(state.timers.size(), 2u);
+    EXPECT_FALSE(state.timers[0].set);
+    EXPECT_TRUE(state.timers[1].set);
+    EXPECT_EQ(state.timers[1].elapseMs, 50u);
+    EXPECT_EQ(state.timers[1].id, 1u);
+    for (const fake::Drawn& d : state.drawn) {
+        EXPECT_EQ(d.y, 285) << d.bytes;
+    }
+}
+
+TEST_F(Cycle, ChoosesTheDividerFromTheRangeDifference) {
+    const struct {
+        uint32_t first;
+        uint32_t second;
+        int32_t divider;
+    } cases[] = {
+        {1000, 1000, 4},          {1000, 1005, 10},        {1000, 1099, 100},    {1000, 1100, 1000},
+        {1000, 1123, 1000},       {0, 99999, 100000},      {0, 2000000, 100000}, {1000, 993, 4},
+        {0xFFFFFFF0u, 0x10, 100}, {0, 0x7FFFFFFF, 100000}, {0, 0x80000000u, 4},  {0, 9999, 10000},
+    };
+    for (const auto& c : cases) {
+        fake::reset();
+        fake::attachDevice();
+        measurementState.rangePhase = SecondSample;
+        measurementState.firstRangeSample = static_cast<int32_t>(c.first);
+        measurementState.cycleState = Query;
+        fake::answerWith([&c]() { return fake::FrameValues{0, c.second, 0}; });
+        step();
+        step();
+        EXPECT_EQ(measurementState.divider, c.divider) << c.first << " -> " << c.second;
+        EXPECT_EQ(measurementState.cycleState, Configure);
+        EXPECT_EQ(measurementState.rangePhase, Measuring);
+    }
+}
+
+TEST_F(Cycle, AnyRangingPhaseAboveFirstCountsAsTheSecondSample) {
+    fake::attachDevice();
+    measurementState.rangePhase = 7;
+    measurementState.firstRangeSample = 0;
+    measurementState.cycleState = Query;
+    fake::answerWith([]() { return fake::FrameValues{0, 50, 0}; });
+    step();
+    step();
+    EXPECT_EQ(measurementState.divider, 100);
+    EXPECT_EQ(measurementState.rangePhase, Measuring);
+}
+
+TEST_F(Cycle, FixedModeStepsTheDividerByPowersOfTen) {
+    const struct {
+        int32_t start;
+        void (*command)();
+        std::vector<int32_t> expected;
+    } cases[] = {
+        {4, stepRangeUp, {10, 100, 1000, 10000, 100000, 100000}},
+        {100000, stepRangeDown, {10000, 1000, 100, 10, 4, 4}},
+        {8000000, stepRangeUp, {100000}},
+        {8000000, stepRangeDown, {800000, 80000, 8000, 800, 80, 4}},
+    };
+    for (const auto& c : cases) {
+        fake::reset();
+        measurementState.autoRange = 0;
+        measurementState.divider = c.start;
+        std::vector<int32_t> seen;
+        for (size_t i = 0; i < c.expected.size(); ++i) {
+            measurementState.cycleState = Collect;
+            measurementState.ticksSinceConfig = 50;
+            c.command();
+            seen.push_back(measurementState.divider);
+            EXPECT_EQ(measurementState.cycleState, Configure);
+            EXPECT_EQ(measurementState.ticksSinceConfig, 0);
+        }
+        EXPECT_EQ(seen, c.expected) << c.start;
+    }
+}
+
+TEST_F(Cycle, AutomaticModeIgnoresThePlusAndMinusKeys) {
+    measurementState.cycleState = Collect;
+    measurementState.ticksSinceConfig = 42;
+    stepRangeUp();
+    stepRangeDown();
+    EXPECT_EQ(measurementState.divider, 8000000);
+    EXPECT_EQ(measurementState.cycleState, Collect);
+    EXPECT_EQ(measurementState.ticksSinceConfig, 42);
+}
+
+TEST_F(Cycle, SpaceOnlyFlipsTheModeAndTheNextCollectDrawsIt) {
+    startMeasuring(1000);
+    step();  // Query
+    const MeasurementState before = measurementState;
+    toggleRangeMode();
+    EXPECT_EQ(measurementState.autoRange, 0);
+    EXPECT_EQ(measurementState.divider, before.divider);
+    EXPECT_EQ(measurementState.cycleState, before.cycleState);
+    EXPECT_EQ(measurementState.rangePhase, before.rangePhase);
+    step();  // Collect, nothing pending
+    EXPECT_EQ(fake::utf8(fake::textAt(10, 285)), "固定   ");
+    toggleRangeMode();
+    EXPECT_EQ(measurementState.autoRange, 1);
+    step();
+    EXPECT_EQ(fake::utf8(fake::textAt(10, 285)), "自動   ");
+}
+
+TEST_F(Cycle, ShowsTheFirstValidPeriodOnlyAfterSettling) {
+    // The evaluation whose refresh counter is 0 is the only one that draws; start the
+    // counter so that it lands on the evaluation under test.
+    const struct {
+        int32_t divider;
+        uint32_t periodCount;
+        int evaluation;
+        bool valid;
+    } cases[] = {
+        {1000, 150000, 11, false},
+        {1000, 150000, 12, true},
+        {4, 5000000, 31, false},
+        {4, 5000000, 32, true},
+    };
+    for (const auto& c : cases) {
+        fake::reset();
+        startMeasuring(c.divider);
+        measurementState.refreshCounter = (11 - (c.evaluation - 1) % 11) % 11;
+        uint32_t live = 0;
+        fake::answerWith([&]() { return fake::FrameValues{live += 7, 0, c.periodCount}; });
+        std::vector<fake::Drawn> drawn;
+        for (int n = 1; n <= c.evaluation; ++n) {
+            drawn = evaluate();
+            if (n < c.evaluation) {
+                const std::string early = drawnAt(drawn, 0, 150);
+                EXPECT_TRUE(early.empty() || early == dashes) << n << " " << early;
+            }
+        }
+        const std::string period = drawnAt(drawn, 0, 150);
+        EXPECT_EQ(period == dashes, !c.valid) << c.divider << " at " << c.evaluation;
+        EXPECT_EQ(measurementState.cycleState, Query);
+    }
+}
+
+TEST_F(Cycle, DrawsAValidReadingWithItsCountsUnitsAndMode) {
+    startMeasuring(1000);
+    measurementState.refreshCounter = 0;
+    measurementState.ticksSinceConfig = 11;
+    fake::answerWith([]() { return fake::FrameValues{1000, 0, 150000}; });
+    const std::vector<fake::Drawn> drawn = evaluate();
+    EXPECT_EQ(fake::utf8(drawnAt(drawn, 10, 5)), "ｶｳﾝﾄ値 150000        ");
+    EXPECT_EQ(fake::utf8(drawnAt(drawn, 10, 55)), "分周値 1000      ");
+    EXPECT_EQ(drawnAt(drawn, 0, 150), "    150.0000__ ");
+    EXPECT_EQ(fake::utf8(drawnAt(drawn, 370, 150)), "μs    ");
+    EXPECT_EQ(drawnAt(drawn, 0, 200), "   6666.66____        ");
+    EXPECT_EQ(drawnAt(drawn, 370, 200), "Hz    ");
+    EXPECT_EQ(fake::utf8(drawnAt(drawn, 10, 285)), "自動   ");
+    // The order of the lines: counts, period, frequency, mode.
+    ASSERT_EQ(drawn.size(), 7u);
+    EXPECT_EQ(drawn[0].y, 5);
+    EXPECT_EQ(drawn[2].y, 150);
+    EXPECT_EQ(drawn[4].y, 200);
+    EXPECT_EQ(drawn[6].y, 285);
+    EXPECT_EQ(state.contextsOpen, 0);
+    EXPECT_EQ(state.fontsAlive, 0);
+}
+
+TEST_F(Cycle, AStalledMeasurementShowsDashesAndReranges) {
+    const struct {
+        int32_t autoRange;
+        uint32_t live;
+        uint32_t period;
+        uint32_t previous;
+        bool dashed;
+        bool reranged;
+    } cases[] = {
+        {1, 200000, 150000, 150000, true, true},    // stalled
+        {0, 200000, 150000, 150000, true, false},   // stalled, fixed range
+        {1, 170000, 150000, 150000, false, false},  // live within 1.2 × period
+        {1, 200000, 150000, 149999, false, false},  // period still moving
+    };
+    for (const auto& c : cases) {
+        fake::reset();
+        startMeasuring(1000, c.autoRange);
+        measurementState.refreshCounter = 0;
+        measurementState.ticksSinceConfig = 11;
+        measurementState.previousPeriodCount = static_cast<int32_t>(c.previous);
+        fake::answerWith([&c]() { return fake::FrameValues{c.live, 0, c.period}; });
+        const std::vector<fake::Drawn> drawn = evaluate();
+        EXPECT_EQ(drawnAt(drawn, 0, 150) == dashes, c.dashed) << c.live << " " << c.previous;
+        EXPECT_EQ(drawnAt(drawn, 0, 200) == dashes, c.dashed);
+        EXPECT_EQ(measurementState.cycleState == Configure, c.reranged);
+        if (c.reranged) {
+            EXPECT_EQ(measurementState.divider, 800000);
+            EXPECT_EQ(measurementState.rangePhase, FirstSample);
+        }
+    }
+}
+
+TEST_F(Cycle, RerangesWhenTheGateLeavesItsBand) {
+    const struct {
+        int32_t divider;
+        uint32_t period;
+        int32_t ticks;
+        bool reranged;
+    } cases[] = {
+        {4, 5000000, 30, false},  {10, 5000000, 10, true},      {10, 1300000, 10, false},
+        {10, 1300001, 10, true},  {1000, 120000, 10, false},    {1000, 119999, 10, true},
+        {1000, 119999, 9, false}, {1000, 0xFFFFFFFF, 10, true},  // negative count
+        {4, 100000, 29, false},   {4, 100000, 30, true},
+    };
+    for (const auto& c : cases) {
+        fake::reset();
+        startMeasuring(c.divider);
+        measurementState.ticksSinceConfig = c.ticks;
+        fake::answerWith([&c]() { return fake::FrameValues{0, 0, c.period}; });
+        evaluate();
+        EXPECT_EQ(measurementState.cycleState == Configure, c.reranged)
+            << c.divider << " " << c.period << " " << c.ticks;
+    }
+}
+
+TEST_F(Cycle, ANegativeOrHugePeriodIsNoReading) {
+    startMeasuring(1000, 0);
+    measurementState.refreshCounter = 0;
+    measurementState.ticksSinceConfig = 50;
+    // live above 1.2 × period only through the out-of-range product
+    fake::answerWith([]() { return fake::FrameValues{5, 0, 0x80000000u}; });
+    const std::vector<fake::Drawn> drawn = evaluate();
+    EXPECT_EQ(drawnAt(drawn, 0, 150), dashes);
+    EXPECT_EQ(fake::utf8(drawnAt(drawn, 10, 5)), "ｶｳﾝﾄ値 -2147483648        ");
+}
+
+TEST_F(Cycle, TheStallTestTruncatesAnOutOfRangeProductToTheMostNegativeValue) {
+    // 1.2 × 1900000000 does not fit 32 bits: any live count is then above it, so an
+    // unchanged period counts as stalled and is no reading.
+    const struct {
+        int32_t previous;
+        bool dashed;
+    } cases[] = {{1900000000, true}, {1899999999, false}};
+    for (const auto& c : cases) {
+        fake::reset();
+        startMeasuring(100000, 0);
+        measurementState.refreshCounter = 0;
+        measurementState.ticksSinceConfig = 50;
+        measurementState.previousPeriodCount = c.previous;
+        fake::answerWith([]() { return fake::FrameValues{0, 0, 1900000000u}; });
+        const std::vector<fake::Drawn> drawn = evaluate();
+        EXPECT_EQ(drawnAt(drawn, 0, 150) == dashes, c.dashed) << c.previous;
+    }
+}
+
+TEST_F(Cycle, AnOversizedAnswerIsReadAndDroppedAndTheQueriesSentAgain) {
+    startMeasuring(1000);
+    step();  // Query
+    state.pending = std::string(60, 'x');
+    const size_t writesBefore = state.writes.size();
+    step();  // Collect
+    EXPECT_EQ(state.readRequests, (std::vector<DWORD>{60}));
+    EXPECT_TRUE(state.pending.empty());
+    EXPECT_EQ(measurementState.cycleState, Query);
+    step();
+    EXPECT_EQ(state.writes.size(), writesBefore + 6);
+    EXPECT_EQ(measurementState.cycleState, Collect);
+}
+
+TEST_F(Cycle, AShortAnswerWaitsForTheRestAndReadsNeverExceed128Bytes) {
+    startMeasuring(1000);
+    step();  // Query
+    state.pending = std::string(53, 'x');
+    step();
+    EXPECT_TRUE(state.readRequests.empty());
+    EXPECT_EQ(measurementState.cycleState, Collect);
+    state.pending = std::string(1000, 'x');
+    step();
+    EXPECT_EQ(state.readRequests, (std::vector<DWORD>{128}));
+}
+
+TEST_F(Cycle, AReadThatDeliversLessThanAFrameIsNotEvaluated) {
+    startMeasuring(1000);
+    measurementState.refreshCounter = 0;
+    measurementState.ticksSinceConfig = 50;
+    state.readDeliversShort = true;
+    fake::answerWith([]() { return fake::FrameValues{0, 0, 150000}; });
+    const std::vector<fake::Drawn> drawn = evaluate();
+    EXPECT_EQ(drawnAt(drawn, 10, 5), "");
+    EXPECT_EQ(measurementState.cycleState, Collect);
+}
+
+TEST_F(Cycle, DrainEmptiesTheLinkInOneStepAndStaysBoundedOnAnEndlessStream) {
+    fake::attachDevice();
+    step();  // Configure
+    state.pending = std::string(300, 'x');
+    step();
+    EXPECT_EQ(state.readRequests, (std::vector<DWORD>{128, 128, 44}));
+    EXPECT_EQ(measurementState.cycleState, Query);
+
+    fake::reset();
+    fake::attachDevice();
+    step();
+    state.pending = std::string(drainReadsPerStep * 128 * 3 + 10, 'x');
+    step();
+    EXPECT_EQ(state.readRequests.size(), static_cast<size_t>(drainReadsPerStep));
+    EXPECT_EQ(measurementState.cycleState, Drain);
+    for (int i = 0; i < 3 && measurementState.cycleState == Drain; ++i) {
+        step();
+    }
+    EXPECT_EQ(measurementState.cycleState, Query);
+    EXPECT_EQ(measurementState.ticksSinceConfig, 0);
+}
+
+TEST_F(Cycle, AFailingStatusQueryReadsAsNothingPending) {
+    startMeasuring(1000);
+    step();  // Query
+    state.pending = fake::frame({0, 0, 150000});
+    state.getStatusResult = FT_IO_ERROR;
+    step();
+    EXPECT_TRUE(state.readRequests.empty());
+    EXPECT_EQ(measurementState.cycleState, Collect);
+}
+
+TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndAFrameLaterIsEvaluated) {
+    startMeasuring(1000);
+    measurementState.refreshCounter = 0;
+    measurementState.ticksSinceConfig = 50;
+    fake::answerWith([]() { return fake::FrameValues{0, 0, 150000}; });
+    evaluate();
+    EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
+    state.onQueries = nullptr;  // the counter falls silent
+    step();                     // Query
+    for (int i = 1; i < staleCollectSteps; ++i) {
+        step();
+    }
+    EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
+    step();
+    EXPECT_EQ(fake::textAt(0, 150), dashes);
+    EXPECT_EQ(fake::textAt(0, 200), dashes);
+    const size_t drawnBefore = state.drawn.size();
+    for (int i = 0; i < 30; ++i) {
+        step();
+    }
+    for (size_t i = drawnBefore; i < state.drawn.size(); ++i) {
+        EXPECT_EQ(state.drawn[i].y, 285);
+    }
+    EXPECT_EQ(measurementState.ticksSinceConfig, 100);
+    // The counter answers again.
+    state.pending = fake::frame({0, 0, 150000});
+    step();
+    EXPECT_EQ(fake::utf8(fake::textAt(10, 5)), "ｶｳﾝﾄ値 150000        ");
+    EXPECT_EQ(measurementState.cycleState, Query);
+}
+
+TEST_F(Cycle, WithoutADeviceTheTimerStopsAndTheMessageIsShown) {
+    step();
+    ASSERT_EQ(state.timers.size(), 1u);
+    EXPECT_FALSE(state.timers[0].set);
+    EXPECT_EQ(state.timers[0].id, 1u);
+    EXPECT_EQ(fake::utf8(fake::textAt(10, 10)), "接続デバイスなし     ");
+    EXPECT_EQ(fake::textAt(10, 10).size(), 21u);
+    EXPECT_EQ(measurementState.cycleState, NoDevice);
+}
+
+TEST_F(Cycle, ARangeCommandWithoutADeviceSettlesInCollect) {
+    toggleRangeMode();
+    stepRangeDown();
+    for (int i = 0; i < 10; ++i) {
+        step();
+    }
+    EXPECT_EQ(measurementState.cycleState, Collect);
+    EXPECT_TRUE(state.writes.empty());
+    EXPECT_FALSE(state.deviceOpen);
+}
+
+TEST_F(Cycle, AnUnknownStateDoesNothing) {
+    measurementState.cycleState = 9;
+    step();
+    measurementState.cycleState = -1;
+    step();
+    EXPECT_TRUE(state.drawn.empty());
+    EXPECT_TRUE(state.timers.empty());
+    EXPECT_TRUE(state.writes.empty());
+}
+
+}  // namespace
