@@ -15,7 +15,7 @@ struct Line {
     std::string text;  // "> M024", "< M00=82DB" or "(10,5) \"...\""
 };
 
-struct Run {
+struct SimRun {
     int exitCode = -1;
     std::vector<Line> device;
     std::vector<Line> drawn;
@@ -45,11 +45,11 @@ struct Run {
     }
 };
 
-Run runSim(const std::string& arguments) {
+SimRun runSim(const std::string& arguments) {
     std::string command = std::string(PULSEMETER_SIM) +
                           " --headless --virtual-time --device-log --draw-log --screen " +
                           arguments + " 2>&1";
-    Run run;
+    SimRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         ADD_FAILURE() << "cannot run " << command;
@@ -79,7 +79,7 @@ Run runSim(const std::string& arguments) {
 constexpr const char* dashes = "\"  ------------  \"";
 
 TEST(Program, StartsUpRangesAndConfiguresTheChosenDivider) {
-    Run run = runSim("--frequency 1000 --run-for 1");
+    SimRun run = runSim("--frequency 1000 --run-for 1");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     // The first configuration, 100 ms after the window showed, with divider 8000000.
     ASSERT_GE(run.device.size(), 9u);
@@ -103,7 +103,7 @@ TEST(Program, StartsUpRangesAndConfiguresTheChosenDivider) {
 }
 
 TEST(Program, ShowsTheFirstPeriodAtTheTwelfthEvaluation) {
-    Run run = runSim("--frequency 1000 --run-for 3");
+    SimRun run = runSim("--frequency 1000 --run-for 3");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     // Evaluations every 100 ms from 550 ms; the numbers are drawn on the first and
     // then every eleventh, and are valid only once the counter has settled.
@@ -129,7 +129,7 @@ TEST(Program, ShowsTheFirstPeriodAtTheTwelfthEvaluation) {
 }
 
 TEST(Program, WithoutADeviceShowsSoOnceAndStopsTheTimer) {
-    Run run = runSim("--no-device --run-for 5");
+    SimRun run = runSim("--no-device --run-for 5");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_TRUE(run.device.empty());
     // One tick drew the text; the timer stopped, so nothing more in five seconds.
@@ -162,7 +162,7 @@ TEST(Program, KeysApplyTheirRangeCommandAndStepTheCycle) {
         {" -", "> M0201a7f", 200000},  // 800000
     };
     for (const Case& c : cases) {
-        Run run = runSim(std::string("--run-for 1 --key '0.12:") + c.keys + "'");
+        SimRun run = runSim(std::string("--run-for 1 --key '0.12:") + c.keys + "'");
         ASSERT_EQ(run.exitCode, 0) << run.output;
         std::vector<uint64_t> configurations = run.timesOf("> M024");
         ASSERT_GE(configurations.size(), 1u) << c.keys;
@@ -179,13 +179,13 @@ TEST(Program, KeysApplyTheirRangeCommandAndStepTheCycle) {
 }
 
 TEST(Program, SpaceSwitchesTheModeLabel) {
-    Run run = runSim("--run-for 1 --key 0.6:' '");
+    SimRun run = runSim("--run-for 1 --key 0.6:' '");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(run.screen.back(), "(10,285) \"固定   \"");
 }
 
 TEST(Program, TheMenuCommandEndsTheProgram) {
-    Run run = runSim("--run-for 0.7");
+    SimRun run = runSim("--run-for 0.7");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     // Nothing happens after it.
     ASSERT_FALSE(run.device.empty());
@@ -196,7 +196,7 @@ TEST(Program, TheMenuCommandEndsTheProgram) {
 
 TEST(Program, BadOptionsGiveUsageAndExitCode2) {
     for (const char* arguments : {"--frequency 0", "--bogus", "--key 5"}) {
-        Run run = runSim(arguments);
+        SimRun run = runSim(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments;
         EXPECT_NE(run.output.find("usage: pulsemeter-sim"), std::string::npos) << arguments;
     }
