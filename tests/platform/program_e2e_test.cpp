@@ -157,9 +157,10 @@ TEST(Program, KeysApplyTheirRangeCommandAndStepTheCycle) {
         // In automatic mode "+" and "-" change nothing but still step the cycle.
         {"+", "", 150000},
         {"-", "", 150000},
-        // Fixed mode: the divider steps and the counter is configured at once.
-        {" +", "> M020c34f", 200000},  // 100000
-        {" -", "> M0201a7f", 200000},  // 800000
+        // Fixed mode: the divider steps and the counter is configured at once, which
+        // restarts the 50 ms tick from there: drain at 170 ms, query at 220 ms.
+        {" +", "> M020c34f", 220000},  // 100000
+        {" -", "> M0201a7f", 220000},  // 800000
     };
     for (const Case& c : cases) {
         SimRun run = runSim(std::string("--run-for 1 --key '0.12:") + c.keys + "'");
