@@ -80,7 +80,11 @@ echo "keys: space switched to fixed mode, \"+\" configured divider 10000:"
 grep -E '> M0(20|3000)' <<<"$after" | head -n 2
 
 import -window root "$out/screenshot.png" || fail "no screenshot"
-echo "screenshot: $out/screenshot.png"
+left=$(awk '/Absolute upper-left X:/ {print $4}' <<<"$info")
+top=$(awk '/Absolute upper-left Y:/ {print $4}' <<<"$info")
+import -window root -crop "${width}x${height}+${left}+${top}" +repage "$out/window.png" ||
+  fail "no screenshot of the window"
+echo "screenshots: $out/screenshot.png (the screen), $out/window.png (the window)"
 
 # The menu: F10 opens the menu bar, Down reaches the exit item, Return chooses it.
 xdotool key --delay 300 F10 Down Return
