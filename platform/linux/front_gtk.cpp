@@ -91,6 +91,9 @@ public:
         for (auto& [handle, window] : windows_) {
             release(*window);
         }
+        for (auto& [key, font] : fonts_) {
+            pango_font_description_free(font);
+        }
     }
 
     void createWindow(uintptr_t handle, const std::string& titleUtf8, bool withMenu, int width,
@@ -154,9 +157,7 @@ public:
             cairo_fill(cr);
         }
         PangoLayout* layout = pango_cairo_create_layout(cr);
-        PangoFontDescription* font = pango_font_description_from_string(
-            run.face == "IPAGothic" ? japaneseFamilies : (run.face + ",monospace").c_str());
-        pango_font_description_set_absolute_size(font, run.cellHeight * PANGO_SCALE);
+        PangoFontDescription* font = fontFor(layout, run);
         pango_layout_set_font_description(layout, font);
         setColor(cr, run.textColor);
         // Each character at its own cell, whatever the font's advances.
@@ -169,12 +170,10 @@ public:
             }
             column += character.cells;
         }
-        pango_font_description_free(font);
         g_object_unref(layout);
         cairo_destroy(cr);
         cairo_surface_flush(window->image);
-        gtk_widget_queue_draw_area(window->area, run.x, run.y, cells * run.cellWidth,
-                                   run.cellHeight);
+        gtk_widget_queue_draw(window->area);
     }
 
     bool wait(std::optional<uint64_t> deadline) override {
@@ -193,6 +192,30 @@ public:
     }
 
 private:
+    // The face at the size whose line (ascent and descent) fills the cell, as a GDI
+    // cell height counts them: so even "_", at the bottom of the line, stays inside.
+    PangoFontDescription* fontFor(PangoLayout* layout, const TextRun& run) {
+        std::string families = run.face == "IPAGothic" ? japaneseFamilies : run.face + ",monospace";
+        auto key = std::make_pair(families, run.cellHeight);
+        auto found = fonts_.find(key);
+        if (found != fonts_.end()) {
+            return found->second;
+        }
+        PangoFontDescription* font = pango_font_description_from_string(families.c_str());
+        int cell = run.cellHeight * PANGO_SCALE;
+        pango_font_description_set_absolute_size(font, cell);
+        pango_layout_set_font_description(layout, font);
+        pango_layout_set_text(layout, "\xe5\x88\x86_", -1);  // "分_"
+        PangoRectangle logical;
+        pango_layout_get_extents(layout, nullptr, &logical);
+        if (logical.height > cell) {
+            pango_font_description_set_absolute_size(
+                font, static_cast<double>(cell) * cell / logical.height);
+        }
+        fonts_[key] = font;
+        return font;
+    }
+
     GtkWindowImage* find(uintptr_t handle) {
         auto found = windows_.find(handle);
         return found == windows_.end() ? nullptr : found->second.get();
@@ -213,6 +236,7 @@ private:
     }
 
     std::map<uintptr_t, std::unique_ptr<GtkWindowImage>> windows_;
+    std::map<std::pair<std::string, int>, PangoFontDescription*> fonts_;
 };
 
 }  // namespace
