@@ -3,6 +3,7 @@
 // kept live on a terminal.
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "platform/linux/front_internal.h"
 
@@ -14,24 +15,70 @@ namespace {
 constexpr int pixelsPerColumn = 24;
 constexpr uint64_t idleSleepMicros = 1000000;
 
-// Terminal columns taken by a UTF-8 text: half-width forms and ASCII take one.
-int columnsOf(const std::string& utf8) {
-    int columns = 0;
-    for (size_t i = 0; i < utf8.size();) {
-        auto byte = static_cast<unsigned char>(utf8[i]);
-        uint32_t code = byte;
-        size_t size = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-        if (size > 1) {
-            code = byte & (0x3F >> (size - 1));
-            for (size_t k = 1; k < size && i + k < utf8.size(); ++k) {
-                code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+// A line of terminal cells. A wide character's second cell holds no text; a text
+// written over half of one blanks the other half, as on the window.
+class CellLine {
+public:
+    void write(int column, const std::string& utf8) {
+        for (size_t i = 0; i < utf8.size();) {
+            auto byte = static_cast<unsigned char>(utf8[i]);
+            size_t size = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+            std::string character = utf8.substr(i, size);
+            int width = isWide(character) ? 2 : 1;
+            for (int k = 0; k < width; ++k) {
+                clear(column + k);
             }
+            cells_[column] = character;
+            if (width == 2) {
+                cells_[column + 1] = Cell{"", true};
+            }
+            column += width;
+            i += size;
         }
-        columns += (code < 0x1100 || (code >= 0xFF61 && code <= 0xFF9F)) ? 1 : 2;
-        i += size;
     }
-    return columns;
-}
+
+    std::string text() const {
+        std::string out;
+        for (const Cell& cell : cells_) {
+            out += cell.text;
+        }
+        return out;
+    }
+
+private:
+    struct Cell {
+        std::string text = " ";
+        bool continuation = false;
+    };
+
+    static bool isWide(const std::string& character) {
+        auto byte = static_cast<unsigned char>(character[0]);
+        if (byte < 0x80 || character.size() < 3) {
+            return false;  // ASCII and the two-byte forms (Greek "μ" included) are narrow
+        }
+        uint32_t code = byte & 0x0F;
+        for (size_t k = 1; k < character.size(); ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(character[k]) & 0x3F);
+        }
+        return !(code >= 0xFF61 && code <= 0xFF9F);  // half-width katakana
+    }
+
+    // Makes `column` a plain blank cell, blanking the other half of a wide character.
+    void clear(int column) {
+        if (static_cast<size_t>(column) >= cells_.size()) {
+            cells_.resize(column + 1);
+        }
+        if (cells_[column].continuation && column > 0) {
+            cells_[column - 1] = Cell{};
+        } else if (static_cast<size_t>(column) + 1 < cells_.size() &&
+                   cells_[column + 1].continuation) {
+            cells_[column + 1] = Cell{};
+        }
+        cells_[column] = Cell{};
+    }
+
+    std::vector<Cell> cells_;
+};
 
 class HeadlessFront : public Front {
 public:
@@ -60,25 +107,18 @@ private:
             return;
         }
         dirty_ = false;
-        std::map<int, std::string> lines;
-        std::map<int, int> widths;
+        // One terminal line per text row, texts at the column nearest their x.
+        std::map<int, CellLine> lines;
         for (const ScreenText& text : screenTexts()) {
-            std::string& line = lines[text.y];
-            int& width = widths[text.y];
             int column = std::max(0, (text.x + pixelsPerColumn / 2) / pixelsPerColumn);
-            if (column > width) {
-                line.append(column - width, ' ');
-                width = column;
-            }
-            line += text.utf8;
-            width += columnsOf(text.utf8);
+            lines[text.y].write(column, text.utf8);
         }
         std::string out;
         if (shownLines_ > 0) {
             out += "\x1b[" + std::to_string(shownLines_) + "A";
         }
         for (const auto& [y, line] : lines) {
-            out += "\r\x1b[2K" + line + "\n";
+            out += "\r\x1b[2K" + line.text() + "\n";
         }
         out += "\x1b[J";
         std::fputs(out.c_str(), terminal_);
