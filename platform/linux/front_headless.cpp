@@ -28,7 +28,7 @@ public:
             for (int k = 0; k < width; ++k) {
                 clear(column + k);
             }
-            cells_[column] = character;
+            cells_[column] = Cell{character, false};
             if (width == 2) {
                 cells_[column + 1] = Cell{"", true};
             }
