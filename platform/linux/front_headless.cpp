@@ -1,10 +1,16 @@
 // The front without a display: windows exist only as the texts drawn on them. The
 // waits move a virtual clock or sleep on the real one, and the screen's lines can be
-// kept live on a terminal.
+// kept live on a terminal, which then serves as the keyboard.
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <map>
 #include <vector>
 
+#include "app/menu.h"
 #include "platform/linux/front_internal.h"
 
 namespace platform::detail {
@@ -80,13 +86,49 @@ private:
     std::vector<Cell> cells_;
 };
 
+volatile sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) {
+    interrupted = 1;
+}
+
 class HeadlessFront : public Front {
 public:
-    explicit HeadlessFront(const FrontConfig& config) : terminal_(config.liveReadout) {}
+    explicit HeadlessFront(const FrontConfig& config) : terminal_(config.liveReadout) {
+        // With the live readout on the real clock, the terminal is the keyboard too:
+        // characters unbuffered and unechoed, Ctrl-C closing the window.
+        if (terminal_ != nullptr && config.clock == ClockKind::Real && isatty(STDIN_FILENO) &&
+            tcgetattr(STDIN_FILENO, &savedTerminal_) == 0) {
+            termios keys = savedTerminal_;
+            keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+            keys.c_cc[VMIN] = 0;
+            keys.c_cc[VTIME] = 0;
+            keyboard_ = tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
+            struct sigaction action = {};
+            action.sa_handler = onInterrupt;
+            sigaction(SIGINT, &action, nullptr);
+            sigaction(SIGTERM, &action, nullptr);
+        }
+    }
+
+    ~HeadlessFront() override {
+        if (keyboard_) {
+            tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal_);
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
+        }
+    }
+
+    void createWindow(uintptr_t window, const std::string&, bool, int, int) override {
+        windows_.push_back(window);
+    }
 
     void screenChanged() override { dirty_ = true; }
 
-    void destroyWindow(uintptr_t) override { refreshTerminal(); }
+    void destroyWindow(uintptr_t window) override {
+        refreshTerminal();
+        windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
+    }
 
     bool wait(std::optional<uint64_t> deadline) override {
         refreshTerminal();
@@ -97,11 +139,46 @@ public:
             platformWaitUntilMicros(*deadline);
             return true;
         }
-        platformWaitUntilMicros(deadline.value_or(nowMicros() + idleSleepMicros));
+        uint64_t until = deadline.value_or(nowMicros() + idleSleepMicros);
+        if (!keyboard_) {
+            platformWaitUntilMicros(until);
+            return true;
+        }
+        uint64_t now = nowMicros();
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        int timeoutMs = until > now ? static_cast<int>((until - now + 999) / 1000) : 0;
+        if (poll(&input, 1, timeoutMs) > 0) {
+            readKeys();
+        }
+        if (interrupted && !windows_.empty()) {
+            interrupted = 0;
+            sendClose(windows_.front());
+        }
         return true;
     }
 
 private:
+    // Printable characters go to the window as WM_CHAR, Escape chooses the menu's exit
+    // item; the escape sequences of other keys are ignored whole.
+    void readKeys() {
+        char bytes[64];
+        ssize_t got = read(STDIN_FILENO, bytes, sizeof bytes);
+        if (got <= 0 || windows_.empty()) {
+            return;
+        }
+        if (bytes[0] == '\x1b') {
+            if (got == 1) {
+                postInput(windows_.front(), WM_COMMAND, PM_COMMAND_EXIT, 0);
+            }
+            return;
+        }
+        for (ssize_t i = 0; i < got; ++i) {
+            if (bytes[i] >= 0x20 && bytes[i] < 0x7F) {
+                postInput(windows_.front(), WM_CHAR, static_cast<unsigned char>(bytes[i]), 0);
+            }
+        }
+    }
+
     void refreshTerminal() {
         if (terminal_ == nullptr || !dirty_) {
             return;
@@ -127,6 +204,9 @@ private:
     }
 
     FILE* terminal_;
+    bool keyboard_ = false;
+    termios savedTerminal_ = {};
+    std::vector<uintptr_t> windows_;
     bool dirty_ = false;
     int shownLines_ = 0;
 };
