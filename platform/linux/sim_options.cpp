@@ -27,7 +27,11 @@ const char simUsage[] =
     "  --device-log           every command sent and answer received\n"
     "  --draw-log             every text drawn: <ms> (<x>,<y>) \"<text>\"\n"
     "  --screen               at exit, the last text at each position\n"
-    "  --help                 this text\n";
+    "  --help                 this text\n"
+    "\n"
+    "Keys, in the window or (headless, real time) in the terminal: space switches\n"
+    "between automatic and fixed range, + and - step the divider in fixed mode.\n"
+    "In the terminal Esc ends the program like the menu's exit item.\n";
 
 namespace {
 
