@@ -134,6 +134,10 @@ public:
         refreshTerminal();
         if (virtualClock()) {
             if (!deadline) {
+                std::fputs(
+                    "virtual time: no timer runs and nothing is scheduled, so nothing "
+                    "can happen any more; ending the run\n",
+                    stderr);
                 return false;
             }
             platformWaitUntilMicros(*deadline);

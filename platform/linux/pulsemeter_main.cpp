@@ -5,11 +5,11 @@
 #include "platform/linux/launch.h"
 
 int main(int argc, char** argv) {
-    platform::FrontKind front = platform::chooseFront(true, &argc, &argv, "pulsemeter");
     if (argc > 1) {
         std::fprintf(stderr, "pulsemeter: takes no arguments\nusage: pulsemeter\n");
         return 2;
     }
+    platform::FrontKind front = platform::chooseFront(true, &argc, &argv, "pulsemeter");
     platform::FrontConfig config;
     config.front = front;
     config.clock = platform::ClockKind::Real;
