@@ -1,6 +1,9 @@
 #include "platform/linux/sim_options.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,101 +59,110 @@ bool inFrequencyRange(double hz) {
 
 }  // namespace
 
+// Splits "SECONDS:REST" at the first colon; false unless SECONDS is a time.
+bool splitTimed(const std::string& text, double& seconds, std::string& rest) {
+    size_t colon = text.find(':');
+    if (colon == std::string::npos || !parseSeconds(text.substr(0, colon).c_str(), seconds)) {
+        return false;
+    }
+    rest = text.substr(colon + 1);
+    return true;
+}
+
+}  // namespace
+
 ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& options,
                              std::string& error) {
+    const std::pair<const char*, bool SimOptions::*> flags[] = {
+        {"--no-device", &SimOptions::noDevice},       {"--headless", &SimOptions::headless},
+        {"--virtual-time", &SimOptions::virtualTime}, {"--device-log", &SimOptions::deviceLog},
+        {"--draw-log", &SimOptions::drawLog},         {"--screen", &SimOptions::screen},
+    };
+    const char* const seconds = "expected a time in seconds, 0 or more";
+    // Each option with a value: what it takes, and how it is stored (the reason it is
+    // refused, or nullptr).
+    struct ValueOption {
+        const char* name;
+        const char* takes;
+        std::function<const char*(const std::string&)> store;
+    };
+    const ValueOption valueOptions[] = {
+        {"--frequency", "a frequency in hertz",
+         [&](const std::string& value) {
+             return parseNumber(value.c_str(), options.frequencyHz) &&
+                            inFrequencyRange(options.frequencyHz)
+                        ? nullptr
+                        : "the frequency must be between 0.01 and 10000000 Hz";
+         }},
+        {"--jitter", "a jitter in ppm",
+         [&](const std::string& value) {
+             return parseNumber(value.c_str(), options.jitterPpm) && options.jitterPpm >= 0
+                        ? nullptr
+                        : "the jitter must be a number of ppm, 0 or more";
+         }},
+        {"--change-at", "SECONDS:HZ",
+         [&](const std::string& value) -> const char* {
+             FrequencyStep step{};
+             std::string hz;
+             if (!splitTimed(value, step.atSeconds, hz) ||
+                 !parseNumber(hz.c_str(), step.frequencyHz) ||
+                 !inFrequencyRange(step.frequencyHz)) {
+                 return "expected SECONDS:HZ, a time of 0 or more and 0.01 to 10000000 Hz";
+             }
+             if (options.changes.size() == maxChanges) {
+                 return "at most 32 frequency changes";
+             }
+             options.changes.push_back(step);
+             return nullptr;
+         }},
+        {"--stop-at", "a time in seconds",
+         [&](const std::string& value) {
+             return parseSeconds(value.c_str(), options.stopAtSeconds) ? nullptr : seconds;
+         }},
+        {"--run-for", "a time in seconds",
+         [&](const std::string& value) {
+             return parseSeconds(value.c_str(), options.runForSeconds) ? nullptr : seconds;
+         }},
+        {"--key", "SECONDS:TEXT",
+         [&](const std::string& value) -> const char* {
+             TimedText key{};
+             std::string text;
+             if (!splitTimed(value, key.atSeconds, text)) {
+                 return "expected SECONDS:TEXT, a time of 0 or more";
+             }
+             key.cp932 = detail::utf8ToCp932(text);
+             if (key.cp932.empty() && !text.empty()) {
+                 return "the text has characters code page 932 cannot carry";
+             }
+             options.keys.push_back(key);
+             return nullptr;
+         }},
+    };
+
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto needsValue = [&](const char* what) {
-            if (value == nullptr) {
-                error = option + " needs " + what;
-                return false;
-            }
-            ++i;
-            return true;
-        };
-        auto bad = [&](const std::string& why) {
-            error = option + " " + value + ": " + why;
-            return ParseOutcome::Error;
-        };
         if (option == "--help" || option == "-h") {
             return ParseOutcome::Help;
-        } else if (option == "--frequency") {
-            if (!needsValue("a frequency in hertz")) {
-                return ParseOutcome::Error;
-            }
-            if (!parseNumber(value, options.frequencyHz) ||
-                !inFrequencyRange(options.frequencyHz)) {
-                return bad("the frequency must be between 0.01 and 10000000 Hz");
-            }
-        } else if (option == "--jitter") {
-            if (!needsValue("a jitter in ppm")) {
-                return ParseOutcome::Error;
-            }
-            if (!parseNumber(value, options.jitterPpm) || options.jitterPpm < 0) {
-                return bad("the jitter must be a number of ppm, 0 or more");
-            }
-        } else if (option == "--change-at") {
-            if (!needsValue("SECONDS:HZ")) {
-                return ParseOutcome::Error;
-            }
-            std::string text = value;
-            size_t colon = text.find(':');
-            FrequencyStep step{};
-            if (colon == std::string::npos ||
-                !parseSeconds(text.substr(0, colon).c_str(), step.atSeconds) ||
-                !parseNumber(text.substr(colon + 1).c_str(), step.frequencyHz) ||
-                !inFrequencyRange(step.frequencyHz)) {
-                return bad("expected SECONDS:HZ, a time of 0 or more and 0.01 to 10000000 Hz");
-            }
-            if (options.changes.size() == maxChanges) {
-                return bad("at most 32 frequency changes");
-            }
-            options.changes.push_back(step);
-        } else if (option == "--stop-at") {
-            if (!needsValue("a time in seconds")) {
-                return ParseOutcome::Error;
-            }
-            if (!parseSeconds(value, options.stopAtSeconds)) {
-                return bad("expected a time in seconds, 0 or more");
-            }
-        } else if (option == "--run-for") {
-            if (!needsValue("a time in seconds")) {
-                return ParseOutcome::Error;
-            }
-            if (!parseSeconds(value, options.runForSeconds)) {
-                return bad("expected a time in seconds, 0 or more");
-            }
-        } else if (option == "--key") {
-            if (!needsValue("SECONDS:TEXT")) {
-                return ParseOutcome::Error;
-            }
-            std::string text = value;
-            size_t colon = text.find(':');
-            TimedText key{};
-            if (colon == std::string::npos ||
-                !parseSeconds(text.substr(0, colon).c_str(), key.atSeconds)) {
-                return bad("expected SECONDS:TEXT, a time of 0 or more");
-            }
-            key.cp932 = detail::utf8ToCp932(text.substr(colon + 1));
-            if (key.cp932.empty() && colon + 1 < text.size()) {
-                return bad("the text has characters code page 932 cannot carry");
-            }
-            options.keys.push_back(key);
-        } else if (option == "--no-device") {
-            options.noDevice = true;
-        } else if (option == "--headless") {
-            options.headless = true;
-        } else if (option == "--virtual-time") {
-            options.virtualTime = true;
-        } else if (option == "--device-log") {
-            options.deviceLog = true;
-        } else if (option == "--draw-log") {
-            options.drawLog = true;
-        } else if (option == "--screen") {
-            options.screen = true;
-        } else {
+        }
+        auto flag = std::find_if(std::begin(flags), std::end(flags),
+                                 [&](const auto& f) { return option == f.first; });
+        if (flag != std::end(flags)) {
+            options.*(flag->second) = true;
+            continue;
+        }
+        auto valued = std::find_if(std::begin(valueOptions), std::end(valueOptions),
+                                   [&](const ValueOption& v) { return option == v.name; });
+        if (valued == std::end(valueOptions)) {
             error = "unknown option " + option;
+            return ParseOutcome::Error;
+        }
+        if (i + 1 == argc) {
+            error = option + " needs " + valued->takes;
+            return ParseOutcome::Error;
+        }
+        const std::string value = argv[++i];
+        if (const char* why = valued->store(value)) {
+            error = option + " " + value + ": " + why;
             return ParseOutcome::Error;
         }
     }
