@@ -57,8 +57,6 @@ bool inFrequencyRange(double hz) {
     return hz >= 0.01 && hz <= 10e6;
 }
 
-}  // namespace
-
 // Splits "SECONDS:REST" at the first colon; false unless SECONDS is a time.
 bool splitTimed(const std::string& text, double& seconds, std::string& rest) {
     size_t colon = text.find(':');
