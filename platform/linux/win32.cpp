@@ -21,6 +21,8 @@ using platform::detail::TextRun;
 
 constexpr UINT minimumTimerMs = 10;  // as USER clamps shorter periods
 constexpr int defaultCellHeight = 16;
+constexpr int defaultWindowWidth = 500;
+constexpr int defaultWindowHeight = 400;
 
 struct WindowClass {
     WNDCLASSA definition;
@@ -41,6 +43,8 @@ struct Timer {
 struct Window {
     WNDPROC procedure;
     std::string title;  // code page 932
+    int width;
+    int height;
     bool visible = false;
     bool needsPaint = false;
     bool destroying = false;
@@ -281,7 +285,7 @@ void coverScreen(int x, int y, int width, int height) {
 }
 
 bool isMsGothic(const std::string& face) {
-    return face == "ＭＳ ゴシック" || face == "MS Gothic" || face == "ＭＳ Ｐゴシック";
+    return face == "ＭＳ ゴシック" || face == "MS Gothic";
 }
 
 }  // namespace
@@ -420,11 +424,12 @@ HWND CreateWindowExA(DWORD /*exStyle*/, LPCSTR className, LPCSTR windowName, DWO
     Window window;
     window.procedure = windowClass->definition.lpfnWndProc;
     window.title = windowName == nullptr ? "" : windowName;
+    window.width = width == CW_USEDEFAULT ? defaultWindowWidth : width;
+    window.height = height == CW_USEDEFAULT ? defaultWindowHeight : height;
     s.windows.emplace(handle, window);
     bool withMenu = menu != nullptr || windowClass->menuId == PM_MENU_RESOURCE;
-    front().createWindow(handle, detail::cp932ToUtf8(s.windows[handle].title), withMenu,
-                         width == CW_USEDEFAULT ? 500 : width,
-                         height == CW_USEDEFAULT ? 400 : height);
+    front().createWindow(handle, detail::cp932ToUtf8(window.title), withMenu, window.width,
+                         window.height);
     if (send(handle, WM_CREATE, 0, 0) == -1) {
         DestroyWindow(makeHandle<HWND>(handle));
         return nullptr;
@@ -583,7 +588,7 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
     HDC context = GetDC(window);
     *paint = PAINTSTRUCT{};
     paint->hdc = context;
-    paint->rcPaint = RECT{0, 0, 500, 400};
+    paint->rcPaint = RECT{0, 0, target->width, target->height};
     if (target->needsPaint) {
         // The class brush is white; the erase wipes everything drawn so far.
         paint->fErase = FALSE;
