@@ -66,7 +66,7 @@ echo "window $window: $width x $height, \"$title\""
 # Let it range and measure, then switch to fixed mode and step the divider up.
 sleep 2
 lines_before=$(wc -l <"$log")
-xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
 before=$(head -n "$lines_before" "$log")
 grep -q '> M0200' <<<"$before" || fail "the counter was never configured"
 grep -E '> M020' <<<"$before" | tail -n 1 | grep -q 'M02001f3$' ||
