@@ -151,10 +151,13 @@ public:
             cells += character.cells;
         }
         cairo_t* cr = cairo_create(window->image);
+        // Nothing of the text reaches outside its cells, where a later text's opaque
+        // background would not cover it.
+        cairo_rectangle(cr, run.x, run.y, cells * run.cellWidth, run.cellHeight);
+        cairo_clip(cr);
         if (run.opaque) {
             setColor(cr, run.backgroundColor);
-            cairo_rectangle(cr, run.x, run.y, cells * run.cellWidth, run.cellHeight);
-            cairo_fill(cr);
+            cairo_paint(cr);
         }
         PangoLayout* layout = pango_cairo_create_layout(cr);
         PangoFontDescription* font = fontFor(layout, run);
