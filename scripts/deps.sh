@@ -6,7 +6,7 @@ set -euo pipefail
 declare -A groups=(
   [build]="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libgtk-3-dev libserialport-dev fonts-ipafont-gothic"
   [gui]="xvfb xauth xdotool x11-utils imagemagick"
-  [windows]="g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64 locales"
+  [windows]="g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64 fonts-wine locales"
   [fuzz]="clang libclang-rt-14-dev"
   [memcheck]="valgrind"
   [bench]="gnuplot-nox time"

@@ -136,7 +136,8 @@ FT_STATUS WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
         if (index >= state.serialNumbers.size()) {
             return FT_DEVICE_NOT_FOUND;
         }
-        const std::string& serial = state.serialNumbers[index];
+        // Cut to the caller's buffer, as a stand-in must: never more than it holds.
+        const std::string serial = state.serialNumbers[index].substr(0, d2xxSerialNumberSize - 1);
         std::memcpy(arg2, serial.c_str(), serial.size() + 1);
         return FT_OK;
     }

@@ -1,0 +1,77 @@
+// Glue that turns the counter simulator into a stand-in FTD2XX.dll, for trying the
+// Windows program without the hardware. The program itself reads no settings, so
+// the stand-in takes its scenario from environment variables of its own:
+//   PULSEMETER_SIM_FREQUENCY   input frequency in Hz (default 1000)
+//   PULSEMETER_SIM_JITTER_PPM  period jitter in parts per million (default 0)
+//   PULSEMETER_SIM_NO_DEVICE   1: no counter attached
+//   PULSEMETER_SIM_DEVICE_LOG  file that receives the device's traffic, line by line
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/d2xx.h"
+#include "sim/sim.h"
+
+namespace {
+
+FILE* deviceLog = nullptr;
+
+double numberFromEnvironment(const char* name, double fallback, double low, double high) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(value >= low && value <= high)) {
+        return fallback;
+    }
+    return value;
+}
+
+void configureFromEnvironment() {
+    sim::Scenario scenario;
+    scenario.frequencyHz =
+        numberFromEnvironment("PULSEMETER_SIM_FREQUENCY", scenario.frequencyHz, 0.01, 1e7);
+    scenario.jitterPpm = numberFromEnvironment("PULSEMETER_SIM_JITTER_PPM", 0.0, 0.0, 1e5);
+    const char* noDevice = std::getenv("PULSEMETER_SIM_NO_DEVICE");
+    if (noDevice != nullptr && noDevice[0] == '1') {
+        scenario.deviceCount = 0;
+    }
+    const char* logPath = std::getenv("PULSEMETER_SIM_DEVICE_LOG");
+    if (logPath != nullptr && *logPath != '\0') {
+        // Binary: the log's lines end in a bare line feed on every platform.
+        deviceLog = std::fopen(logPath, "wb");
+        // Tests read the log while the program runs, and the Windows runtime has no
+        // line buffering: write every piece through at once.
+        if (deviceLog != nullptr) {
+            std::setvbuf(deviceLog, nullptr, _IONBF, 0);
+        }
+    }
+    scenario.deviceLog = deviceLog;
+    sim::simConfigure(scenario, sim::realClock());
+}
+
+}  // namespace
+
+// Exported as FT_Close (see FTD2XX.def): the simulator's close, plus a line in the
+// device log so that a test can see the program release the device.
+extern "C" FT_STATUS WINAPI simDllClose(FT_HANDLE handle) {
+    FT_STATUS status = FT_Close(handle);
+    if (status == FT_OK && deviceLog != nullptr) {
+        // The same time stamp as the simulator's own lines: milliseconds since the
+        // library was loaded, to the microsecond.
+        unsigned long long now = sim::realClock().nowMicros();
+        std::fprintf(deviceLog, "%llu.%03llu closed\n", now / 1000, now % 1000);
+    }
+    return status;
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        configureFromEnvironment();
+    } else if (reason == DLL_PROCESS_DETACH && deviceLog != nullptr) {
+        std::fclose(deviceLog);
+        deviceLog = nullptr;
+    }
+    return TRUE;
+}

@@ -1,0 +1,103 @@
+#include "tests/device/pty_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace pty_server {
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+    std::perror(what);
+    std::abort();
+}
+
+}  // namespace
+
+Server::Server(Device& device) : device_(device) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+        fail("pseudo-terminal");
+    }
+    // Non-blocking, so that a port nobody reads from cannot stall the server.
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    portName_ = ptsname(master_);
+    keeper_ = open(portName_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings{};
+    if (keeper_ < 0 || tcgetattr(keeper_, &settings) != 0) {
+        fail("pseudo-terminal port");
+    }
+    // Raw from the start: no echo of the answers back to the server.
+    cfmakeraw(&settings);
+    tcsetattr(keeper_, TCSANOW, &settings);
+    start_ = std::chrono::steady_clock::now();
+    thread_ = std::thread([this] { serve(); });
+}
+
+Server::~Server() {
+    unplug();
+    if (keeper_ >= 0) {
+        close(keeper_);
+    }
+}
+
+void Server::unplug() {
+    if (thread_.joinable()) {
+        stop_ = true;
+        thread_.join();
+    }
+    if (master_ >= 0) {
+        close(master_);
+        master_ = -1;
+    }
+}
+
+uint64_t Server::nowMicros() const {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now() - start_)
+                                     .count());
+}
+
+void Server::serve() {
+    char buffer[256];
+    while (!stop_) {
+        pollfd watch{master_, POLLIN, 0};
+        // A short wait bounds both the answer delay and the time to notice stop_.
+        int ready = poll(&watch, 1, 1);
+        std::lock_guard<std::mutex> hold(lock_);
+        if (ready > 0 && (watch.revents & POLLIN) != 0) {
+            ssize_t got = ::read(master_, buffer, sizeof buffer);
+            if (got > 0) {
+                device_.receive(buffer, static_cast<size_t>(got), nowMicros());
+            }
+        }
+        const uint64_t now = nowMicros();
+        if (device_.unplugged(now)) {
+            close(master_);
+            master_ = -1;
+            return;
+        }
+        while (unsent_.size() < sizeof buffer && device_.readableBytes(now) > 0) {
+            size_t got = device_.read(buffer, sizeof buffer, now);
+            if (got == 0) {
+                break;
+            }
+            unsent_.append(buffer, got);
+        }
+        if (!unsent_.empty()) {
+            ssize_t sent = write(master_, unsent_.data(), unsent_.size());
+            if (sent > 0) {
+                unsent_.erase(0, static_cast<size_t>(sent));
+            }
+        }
+    }
+}
+
+}  // namespace pty_server

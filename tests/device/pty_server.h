@@ -1,0 +1,66 @@
+// Serves a device seen at the byte level on a pseudo-terminal, so that the tty
+// backend can talk to it as to a USB serial port: a thread owns the master side,
+// hands the bytes written to the port to the device and writes the device's
+// answers back as they become readable.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace pty_server {
+
+// What the server drives; the simulated counter's byte-level device has this shape.
+class Device {
+public:
+    virtual ~Device() = default;
+    virtual void receive(const char* bytes, size_t n, uint64_t nowMicros) = 0;
+    virtual size_t readableBytes(uint64_t nowMicros) = 0;
+    virtual size_t read(char* out, size_t max, uint64_t nowMicros) = 0;
+    // Once true, the server pulls the plug as unplug() does.
+    virtual bool unplugged(uint64_t /*nowMicros*/) const { return false; }
+};
+
+class Server {
+public:
+    explicit Server(Device& device);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // The port's path, e.g. "/dev/pts/3".
+    const std::string& portName() const { return portName_; }
+    // A descriptor of the port kept open by the server, to look at its settings.
+    int portDescriptor() const { return keeper_; }
+    // Pulls the plug: stops serving and closes the master side.
+    void unplug();
+    // Runs `use` on the device under the server's lock.
+    template <typename Use>
+    void withDevice(Use use) {
+        std::lock_guard<std::mutex> hold(lock_);
+        use(device_);
+    }
+
+private:
+    // The device's time: microseconds since the server started.
+    uint64_t nowMicros() const;
+    void serve();
+
+    Device& device_;
+    std::mutex lock_;
+    int master_ = -1;
+    // Kept open so that the master does not hang up between the backend's opens.
+    int keeper_ = -1;
+    std::string portName_;
+    // Answers the port has no room for yet.
+    std::string unsent_;
+    std::chrono::steady_clock::time_point start_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace pty_server

@@ -1,0 +1,190 @@
+// The whole program's device side over a real tty: the connection finds the simulated
+// counter served on a pseudo-terminal, and the measurement cycle runs against it in
+// real time, one step per tick.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/cycle.h"
+#include "device/connection.h"
+#include "platform/linux/tty/d2xx_tty.h"
+#include "sim/counter_device.h"
+#include "tests/device/pty_server.h"
+#include "tests/device/win32_recorder.h"
+
+namespace {
+
+// The simulated counter as the pseudo-terminal server drives it.
+class SimulatedCounter : public pty_server::Device {
+public:
+    explicit SimulatedCounter(const sim::Scenario& scenario) : device(scenario) {}
+    void receive(const char* bytes, size_t n, uint64_t nowMicros) override {
+        device.receive(bytes, n, nowMicros);
+    }
+    size_t readableBytes(uint64_t nowMicros) override { return device.readableBytes(nowMicros); }
+    size_t read(char* out, size_t max, uint64_t nowMicros) override {
+        return device.read(out, max, nowMicros);
+    }
+    bool unplugged(uint64_t nowMicros) const override { return device.unplugged(nowMicros); }
+
+    sim::CounterDevice device;
+};
+
+const MeasurementState initialState = measurementState;
+const DeviceConnection initialConnection = deviceConnection;
+// The number in the count and divider lines follows a 7-byte label.
+constexpr size_t labelBytes = 7;
+const std::string dashes = "  ------------  ";
+
+HWND window() {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000));
+}
+
+std::vector<tty::PortEntry> listedPorts;
+std::vector<tty::PortEntry> listTestPorts() {
+    return listedPorts;
+}
+
+struct Reading {
+    long periodCount;
+    long divider;
+};
+
+class CycleOverTty : public testing::Test {
+protected:
+    void start(const sim::Scenario& scenario) {
+        counter = std::make_unique<SimulatedCounter>(scenario);
+        server = std::make_unique<pty_server::Server>(*counter);
+        listedPorts = {{server->portName(), "SIM00001"}};
+        tty::setPortLister(listTestPorts);
+        win32_recorder::reset();
+        measurementState = initialState;
+        deviceConnection = initialConnection;
+        openFirstDevice();
+        ASSERT_NE(deviceConnection.deviceHandle, nullptr);
+        ASSERT_EQ(measurementState.cycleState, Configure);
+        next = std::chrono::steady_clock::now();
+    }
+
+    void TearDown() override {
+        closeDevice();
+        server.reset();
+        tty::setPortLister(nullptr);
+    }
+
+    // One cycle step per tick of the 50 ms timer, on the wall clock.
+    void runFor(std::chrono::milliseconds span) {
+        const auto end = std::chrono::steady_clock::now() + span;
+        while (next < end) {
+            std::this_thread::sleep_until(next);
+            runCycleStep(window());
+            next += std::chrono::milliseconds(cycleTickMs);
+        }
+    }
+
+    // Evaluations whose period line showed a number.
+    static std::vector<Reading> shownReadings() {
+        std::vector<Reading> readings;
+        long count = -1;
+        long divider = -1;
+        for (const win32_recorder::DrawnText& text : win32_recorder::drawn()) {
+            if (text.x == 10 && text.y == 5) {
+                count = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
+            } else if (text.x == 10 && text.y == 55) {
+                divider = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
+            } else if (text.x == 0 && text.y == 150 && text.bytes != dashes && divider > 0) {
+                readings.push_back({count, divider});
+            }
+        }
+        return readings;
+    }
+
+    std::unique_ptr<SimulatedCounter> counter;
+    std::unique_ptr<pty_server::Server> server;
+    std::chrono::steady_clock::time_point next;
+};
+
+TEST_F(CycleOverTty, MeasuresThePeriodToWithinOneTick) {
+    sim::Scenario scenario;
+    scenario.frequencyHz = 5000.0;
+    start(scenario);
+    runFor(std::chrono::milliseconds(5000));
+
+    // About 500 edges between the two range samples choose N = 1000 (0.2 s gates), so
+    // a few settled readings are shown; each count spans N periods to one 1 MHz tick.
+    const double truth = 1e6 / scenario.frequencyHz;
+    const std::vector<Reading> readings = shownReadings();
+    ASSERT_GE(readings.size(), 2u) << "no settled reading was shown";
+    for (const Reading& r : readings) {
+        EXPECT_NEAR(r.periodCount, truth * r.divider, 1.0) << "divider " << r.divider;
+    }
+    std::vector<std::string> commands;
+    server->withDevice([&](pty_server::Device&) { commands = counter->device.receivedCommands(); });
+    ASSERT_GE(commands.size(), 9u);
+    EXPECT_EQ(commands[1], "M02008ff");
+}
+
+TEST_F(CycleOverTty, AnUnpluggedCounterLeavesTheCycleWaiting) {
+    sim::Scenario scenario;
+    scenario.frequencyHz = 5000.0;
+    scenario.faults[0] = {sim::FaultKind::Unplugged, 1.0, -1.0};
+    scenario.faultCount = 1;
+    start(scenario);
+    runFor(std::chrono::milliseconds(1500));
+    // Every call now fails at once; the cycle keeps stepping and waits for an answer,
+    // also after the user asks for a new range, whose commands go nowhere.
+    toggleRangeMode();
+    stepRangeUp();
+    for (int step = 0; step < 100; ++step) {
+        runCycleStep(window());
+    }
+    EXPECT_EQ(measurementState.cycleState, Collect);
+    EXPECT_EQ(deviceConnection.lastStatus, FT_IO_ERROR);
+    DWORD rx = 99, tx = 99, events = 99;
+    EXPECT_EQ(FT_GetStatus(deviceConnection.deviceHandle, &rx, &tx, &events), FT_IO_ERROR);
+    EXPECT_EQ(rx, 0u);
+}
+
+TEST_F(CycleOverTty, OfTwoCountersTheFirstPortByNameIsOpened) {
+    sim::Scenario scenario;
+    start(scenario);
+    closeDevice();
+    SimulatedCounter other(scenario);
+    pty_server::Server otherServer(other);
+    // Listed last name first: the order is the backend's to set.
+    listedPorts = {{server->portName(), "SIM00001"}, {otherServer.portName(), "SIM00002"}};
+    std::sort(listedPorts.begin(), listedPorts.end(),
+              [](const auto& a, const auto& b) { return a.name > b.name; });
+    tty::setPortLister(listTestPorts);
+
+    deviceConnection = initialConnection;
+    openFirstDevice();
+    ASSERT_NE(deviceConnection.deviceHandle, nullptr);
+    EXPECT_EQ(deviceConnection.deviceCount, 2u);
+    char query[] = "M07\r";
+    DWORD written = 0;
+    ASSERT_EQ(FT_Write(deviceConnection.deviceHandle, query, 4, &written), FT_OK);
+
+    const bool oursFirst = server->portName() < otherServer.portName();
+    pty_server::Server& first = oursFirst ? *server : otherServer;
+    sim::CounterDevice& firstDevice = oursFirst ? counter->device : other.device;
+    std::vector<std::string> taken;
+    for (int wait = 0; wait < 1000 && taken.empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        first.withDevice([&](pty_server::Device&) { taken = firstDevice.receivedCommands(); });
+    }
+    EXPECT_EQ(taken, std::vector<std::string>{"M07"});
+    pty_server::Server& second = oursFirst ? otherServer : *server;
+    sim::CounterDevice& secondDevice = oursFirst ? other.device : counter->device;
+    second.withDevice([&](pty_server::Device&) { taken = secondDevice.receivedCommands(); });
+    EXPECT_TRUE(taken.empty());
+    closeDevice();
+}
+
+}  // namespace
