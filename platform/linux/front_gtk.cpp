@@ -1,0 +1,269 @@
+// The front with a display: each window a GTK 3 top-level window with the class's
+// menu bar and a drawing area. What the program draws goes into the window's own
+// image, which the drawing area paints, so the window keeps its image when covered.
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "app/menu.h"
+#include "platform/linux/front_internal.h"
+
+namespace platform::detail {
+
+namespace {
+
+// No font on Linux is called so; IPAGothic has the same cell proportions: a
+// half-width character half as wide as its height, a full-width one as wide.
+constexpr const char* japaneseFamilies = "IPAGothic,monospace";
+
+struct GtkWindowImage {
+    uintptr_t handle;
+    GtkWidget* window;
+    GtkWidget* area;
+    cairo_surface_t* image;
+};
+
+void setColor(cairo_t* cr, COLORREF color) {
+    cairo_set_source_rgb(cr, (color & 0xFF) / 255.0, ((color >> 8) & 0xFF) / 255.0,
+                         ((color >> 16) & 0xFF) / 255.0);
+}
+
+gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+    auto* window = static_cast<GtkWindowImage*>(data);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_set_source_surface(cr, window->image, 0, 0);
+    cairo_paint(cr);
+    return TRUE;
+}
+
+gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
+    auto* window = static_cast<GtkWindowImage*>(data);
+    if ((event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK)) != 0) {
+        return FALSE;
+    }
+    gunichar character = gdk_keyval_to_unicode(event->keyval);
+    if (character < 0x20 || character == 0x7F || !g_unichar_isprint(character)) {
+        return FALSE;  // F10 and the other keys keep their GTK meaning
+    }
+    char utf8[8] = {};
+    g_unichar_to_utf8(character, utf8);
+    for (unsigned char byte : utf8ToCp932(utf8)) {
+        postInput(window->handle, WM_CHAR, byte, 0);
+    }
+    return TRUE;
+}
+
+gboolean onDelete(GtkWidget*, GdkEvent*, gpointer data) {
+    sendClose(static_cast<GtkWindowImage*>(data)->handle);
+    return TRUE;  // the window procedure decides whether the window goes
+}
+
+void onMenuItem(GtkMenuItem* item, gpointer data) {
+    auto* window = static_cast<GtkWindowImage*>(data);
+    auto command =
+        static_cast<WPARAM>(GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), "command")));
+    postInput(window->handle, WM_COMMAND, command, 0);
+}
+
+gboolean onDeadline(gpointer data) {
+    *static_cast<bool*>(data) = true;
+    return G_SOURCE_REMOVE;
+}
+
+GtkWidget* makeMenuBar(GtkWindowImage* window) {
+    GtkWidget* bar = gtk_menu_bar_new();
+    GtkWidget* popup = gtk_menu_item_new_with_label(cp932ToUtf8(PM_MENU_POPUP_TEXT).c_str());
+    GtkWidget* menu = gtk_menu_new();
+    GtkWidget* exitItem = gtk_menu_item_new_with_label(cp932ToUtf8(PM_MENU_EXIT_TEXT).c_str());
+    g_object_set_data(G_OBJECT(exitItem), "command", GUINT_TO_POINTER(PM_COMMAND_EXIT));
+    g_signal_connect(exitItem, "activate", G_CALLBACK(onMenuItem), window);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), exitItem);
+    gtk_menu_item_set_submenu(GTK_MENU_ITEM(popup), menu);
+    gtk_menu_shell_append(GTK_MENU_SHELL(bar), popup);
+    return bar;
+}
+
+class GtkFront : public Front {
+public:
+    ~GtkFront() override {
+        for (auto& [handle, window] : windows_) {
+            release(*window);
+        }
+        for (auto& [key, font] : fonts_) {
+            pango_font_description_free(font);
+        }
+    }
+
+    void createWindow(uintptr_t handle, const std::string& titleUtf8, bool withMenu, int width,
+                      int height) override {
+        auto window = std::make_unique<GtkWindowImage>();
+        window->handle = handle;
+        window->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        // Windows counts the frame, caption and menu bar in the size asked for; here
+        // the whole GTK window, menu bar included, gets it.
+        gtk_window_set_title(GTK_WINDOW(window->window), titleUtf8.c_str());
+        gtk_window_set_default_size(GTK_WINDOW(window->window), width, height);
+        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        if (withMenu) {
+            gtk_box_pack_start(GTK_BOX(box), makeMenuBar(window.get()), FALSE, FALSE, 0);
+        }
+        window->area = gtk_drawing_area_new();
+        gtk_box_pack_start(GTK_BOX(box), window->area, TRUE, TRUE, 0);
+        gtk_container_add(GTK_CONTAINER(window->window), box);
+        window->image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+        g_signal_connect(window->area, "draw", G_CALLBACK(onDraw), window.get());
+        g_signal_connect(window->window, "key-press-event", G_CALLBACK(onKeyPress), window.get());
+        g_signal_connect(window->window, "delete-event", G_CALLBACK(onDelete), window.get());
+        eraseImage(*window, RGB(255, 255, 255));
+        windows_[handle] = std::move(window);
+    }
+
+    void showWindow(uintptr_t handle, bool visible) override {
+        if (GtkWindowImage* window = find(handle)) {
+            visible ? gtk_widget_show_all(window->window) : gtk_widget_hide(window->window);
+        }
+    }
+
+    void destroyWindow(uintptr_t handle) override {
+        auto found = windows_.find(handle);
+        if (found != windows_.end()) {
+            release(*found->second);
+            windows_.erase(found);
+        }
+    }
+
+    void eraseWindow(uintptr_t handle, COLORREF color) override {
+        if (GtkWindowImage* window = find(handle)) {
+            eraseImage(*window, color);
+            gtk_widget_queue_draw(window->area);
+        }
+    }
+
+    void drawText(uintptr_t handle, const TextRun& run) override {
+        GtkWindowImage* window = find(handle);
+        if (window == nullptr) {
+            return;
+        }
+        int cells = 0;
+        for (const TextCell& character : run.characters) {
+            cells += character.cells;
+        }
+        cairo_t* cr = cairo_create(window->image);
+        // Nothing of the text reaches outside its cells, where a later text's opaque
+        // background would not cover it.
+        cairo_rectangle(cr, run.x, run.y, cells * run.cellWidth, run.cellHeight);
+        cairo_clip(cr);
+        if (run.opaque) {
+            setColor(cr, run.backgroundColor);
+            cairo_paint(cr);
+        }
+        PangoLayout* layout = pango_cairo_create_layout(cr);
+        PangoFontDescription* font = fontFor(layout, run);
+        pango_layout_set_font_description(layout, font);
+        setColor(cr, run.textColor);
+        // Each character at its own cell, whatever the font's advances.
+        int column = 0;
+        for (const TextCell& character : run.characters) {
+            if (character.utf8 != " ") {
+                pango_layout_set_text(layout, character.utf8.c_str(), -1);
+                cairo_move_to(cr, run.x + column * run.cellWidth, run.y);
+                pango_cairo_show_layout(cr, layout);
+            }
+            column += character.cells;
+        }
+        g_object_unref(layout);
+        cairo_destroy(cr);
+        cairo_surface_flush(window->image);
+        gtk_widget_queue_draw(window->area);
+    }
+
+    bool wait(std::optional<uint64_t> deadline) override {
+        bool due = false;
+        guint source = 0;
+        if (deadline) {
+            uint64_t now = nowMicros();
+            guint ms = *deadline > now ? static_cast<guint>((*deadline - now + 999) / 1000) : 0;
+            source = g_timeout_add(ms, onDeadline, &due);
+        }
+        g_main_context_iteration(nullptr, TRUE);
+        if (source != 0 && !due) {
+            g_source_remove(source);
+        }
+        return true;
+    }
+
+private:
+    // The face at the size whose line (ascent and descent) fills the cell, as a GDI
+    // cell height counts them: so even "_", at the bottom of the line, stays inside.
+    PangoFontDescription* fontFor(PangoLayout* layout, const TextRun& run) {
+        std::string families = run.face == "IPAGothic" ? japaneseFamilies : run.face + ",monospace";
+        auto key = std::make_pair(families, run.cellHeight);
+        auto found = fonts_.find(key);
+        if (found != fonts_.end()) {
+            return found->second;
+        }
+        PangoFontDescription* font = pango_font_description_from_string(families.c_str());
+        int cell = run.cellHeight * PANGO_SCALE;
+        pango_font_description_set_absolute_size(font, cell);
+        pango_layout_set_font_description(layout, font);
+        pango_layout_set_text(layout, "\xe5\x88\x86_", -1);  // "分_"
+        PangoRectangle logical;
+        pango_layout_get_extents(layout, nullptr, &logical);
+        if (logical.height > cell) {
+            pango_font_description_set_absolute_size(
+                font, static_cast<double>(cell) * cell / logical.height);
+        }
+        fonts_[key] = font;
+        return font;
+    }
+
+    GtkWindowImage* find(uintptr_t handle) {
+        auto found = windows_.find(handle);
+        return found == windows_.end() ? nullptr : found->second.get();
+    }
+
+    static void eraseImage(GtkWindowImage& window, COLORREF color) {
+        cairo_t* cr = cairo_create(window.image);
+        setColor(cr, color);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+    }
+
+    static void release(GtkWindowImage& window) {
+        g_signal_handlers_disconnect_by_data(window.window, &window);
+        g_signal_handlers_disconnect_by_data(window.area, &window);
+        gtk_widget_destroy(window.window);
+        cairo_surface_destroy(window.image);
+    }
+
+    std::map<uintptr_t, std::unique_ptr<GtkWindowImage>> windows_;
+    std::map<std::pair<std::string, int>, PangoFontDescription*> fonts_;
+};
+
+}  // namespace
+
+std::unique_ptr<Front> makeGtkFront(const FrontConfig&) {
+    return std::make_unique<GtkFront>();
+}
+
+}  // namespace platform::detail
+
+namespace platform {
+
+bool gtkAvailable(int* argc, char*** argv, std::string* why) {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) {
+        *why = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+        return false;
+    }
+    if (!gtk_init_check(argc, argv)) {
+        *why = "GTK cannot open the display";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+// What the two Linux programs share around the program's WinMain.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/linux/front.h"
+
+namespace platform {
+
+// The GTK front when it is wanted and a display works; otherwise the headless front,
+// after saying on standard error why there is no window.
+FrontKind chooseFront(bool wantGtk, int* argc, char*** argv, const char* program);
+
+// Calls the program's WinMain as Windows starts a program: an instance, no previous
+// instance, an empty command line, the default show command.
+int runWinMain();
+
+// "<ms>.<µs>", the time stamp of the logs.
+std::string formatMillis(uint64_t micros);
+
+}  // namespace platform

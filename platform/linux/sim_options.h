@@ -1,0 +1,43 @@
+// The options of pulsemeter-sim: how the simulated counter behaves, which front and
+// clock the program runs on, what the "user" does and what is written out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct TimedText {
+    double atSeconds;
+    std::string cp932;
+};
+
+struct FrequencyStep {
+    double atSeconds;
+    double frequencyHz;
+};
+
+struct SimOptions {
+    double frequencyHz = 1000.0;
+    double jitterPpm = 0.0;
+    std::vector<FrequencyStep> changes;
+    double stopAtSeconds = -1.0;  // negative: the input never stops
+    bool noDevice = false;
+    bool headless = false;
+    bool virtualTime = false;
+    double runForSeconds = -1.0;  // negative: until the user ends it
+    std::vector<TimedText> keys;
+    bool deviceLog = false;
+    bool drawLog = false;
+    bool screen = false;
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+// On Error, `error` says what is wrong.
+ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& options,
+                             std::string& error);
+
+extern const char simUsage[];
+
+}  // namespace platform

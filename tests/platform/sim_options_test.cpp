@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/linux/sim_options.h"
+
+namespace {
+
+platform::ParseOutcome parse(std::vector<const char*> arguments, platform::SimOptions& options,
+                             std::string& error) {
+    arguments.insert(arguments.begin(), "pulsemeter-sim");
+    return platform::parseSimOptions(static_cast<int>(arguments.size()), arguments.data(), options,
+                                     error);
+}
+
+TEST(SimOptions, EveryOptionIsTaken) {
+    platform::SimOptions options;
+    std::string error;
+    ASSERT_EQ(parse({"--frequency", "2500.5",      "--jitter",       "10",        "--change-at",
+                     "3:50",        "--change-at", "4.5:1e6",        "--stop-at", "9",
+                     "--no-device", "--headless",  "--virtual-time", "--run-for", "12",
+                     "--key",       "1.5: +",      "--key",          "2:-",       "--device-log",
+                     "--draw-log",  "--screen"},
+                    options, error),
+              platform::ParseOutcome::Run)
+        << error;
+    EXPECT_EQ(options.frequencyHz, 2500.5);
+    EXPECT_EQ(options.jitterPpm, 10);
+    ASSERT_EQ(options.changes.size(), 2u);
+    EXPECT_EQ(options.changes[1].atSeconds, 4.5);
+    EXPECT_EQ(options.changes[1].frequencyHz, 1e6);
+    EXPECT_EQ(options.stopAtSeconds, 9);
+    EXPECT_TRUE(options.noDevice && options.headless && options.virtualTime);
+    EXPECT_EQ(options.runForSeconds, 12);
+    ASSERT_EQ(options.keys.size(), 2u);
+    EXPECT_EQ(options.keys[0].atSeconds, 1.5);
+    EXPECT_EQ(options.keys[0].cp932, " +");
+    EXPECT_TRUE(options.deviceLog && options.drawLog && options.screen);
+}
+
+TEST(SimOptions, Help) {
+    platform::SimOptions options;
+    std::string error;
+    EXPECT_EQ(parse({"--headless", "--help"}, options, error), platform::ParseOutcome::Help);
+}
+
+TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
+    struct Case {
+        std::vector<const char*> arguments;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--frequency"}, "--frequency needs"},
+        {{"--frequency", "abc"}, "between 0.01 and 10000000"},
+        {{"--frequency", "0"}, "between 0.01 and 10000000"},
+        {{"--frequency", "2e7"}, "between 0.01 and 10000000"},
+        {{"--frequency", "nan"}, "between 0.01 and 10000000"},
+        {{"--jitter", "-1"}, "ppm"},
+        {{"--change-at", "5"}, "SECONDS:HZ"},
+        {{"--change-at", "-1:100"}, "SECONDS:HZ"},
+        {{"--stop-at", "x"}, "seconds"},
+        {{"--run-for", "-3"}, "seconds"},
+        {{"--key", "abc"}, "SECONDS:TEXT"},
+        {{"--virtual-time"}, "--virtual-time needs --headless"},
+    };
+    for (const Case& c : cases) {
+        platform::SimOptions options;
+        std::string error;
+        EXPECT_EQ(parse(c.arguments, options, error), platform::ParseOutcome::Error)
+            << c.arguments[0];
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+}
+
+}  // namespace
