@@ -1,0 +1,88 @@
+// What measuring costs the program: one measurement (a Query step and the Collect step
+// that evaluates the counter's answer and draws the readout) and an hour of steps, against
+// the simulated counter on the virtual clock. Built twice, drawing through the Linux
+// Win32 subset (measurement_bench) and through a stand-in that draws nothing
+// (measurement_floor_bench): the difference is what the drawing costs.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+
+#include "bench/bench_window.h"
+#include "core/cycle.h"
+#include "core/readout.h"
+#include "device/connection.h"
+
+namespace {
+
+// The records as they stand before the program's first message (both are constant
+// initialised, so these copies see their initial values).
+const MeasurementState initialState = measurementState;
+const DeviceConnection initialConnection = deviceConnection;
+
+constexpr uint64_t tickMicros = uint64_t{cycleTickMs} * 1000;
+
+struct Run {
+    HWND window;
+    uint64_t now;
+
+    void step() {
+        now += tickMicros;
+        bench::advanceTo(now);
+        runCycleStep(window);
+    }
+};
+
+// The program as its window's creation leaves it, the device found and opened.
+Run startProgram(double frequencyHz) {
+    measurementState = initialState;
+    deviceConnection = initialConnection;
+    sim::Scenario scenario;
+    scenario.frequencyHz = frequencyHz;
+    Run run{bench::startRun(scenario), 0};
+    mainWindow = run.window;
+    openFirstDevice();
+    return run;
+}
+
+// One measurement at 1 kHz, once the automatic range has settled (divider 1000) and the
+// reading is valid: the same work as every measurement of a long run, the numeric lines
+// drawn on every eleventh.
+void measurement(benchmark::State& state) {
+    Run run = startProgram(1000.0);
+    for (int i = 0; i < 400; ++i) {
+        run.step();
+    }
+    if (measurementState.rangePhase != Measuring || measurementState.divider != 1000 ||
+        measurementState.cycleState != Query) {
+        state.SkipWithError("the automatic range did not settle on divider 1000");
+        return;
+    }
+    for (auto _ : state) {
+        run.step();  // Query
+        run.step();  // Collect: evaluate, draw
+    }
+    if (measurementState.cycleState != Query || measurementState.rangePhase != Measuring) {
+        state.SkipWithError("a measurement did not complete in its two steps");
+    }
+    state.SetLabel(bench::drawingLabel());
+}
+BENCHMARK(measurement);
+
+// One hour of steps every 50 ms from the start, at the frequency given in hertz.
+void simulatedHour(benchmark::State& state) {
+    const uint64_t hour = 3600ull * 1000000;
+    for (auto _ : state) {
+        Run run = startProgram(static_cast<double>(state.range(0)));
+        while (run.now < hour) {
+            run.step();
+        }
+        closeDevice();
+    }
+    state.counters["steps"] = static_cast<double>(hour / tickMicros);
+    state.SetLabel(bench::drawingLabel());
+}
+BENCHMARK(simulatedHour)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
