@@ -142,7 +142,8 @@ std::vector<double> sweepFrequencies() {
     }
     // Where the automatic range changes its choice: each power of ten (a digit more in
     // the range count), each gate of 0.12 s with divider 10^k (8.33·10^k Hz), the gate of
-    // 1.3 s with divider 10 (7.69 Hz), and beyond the largest divider.
+    // 1.3 s with divider 10 (7.69 Hz), beyond the largest divider, and below the sweep,
+    // where divider 4's gate outlasts the settling time.
     for (int k = 1; k <= 5; ++k) {
         const double decade = std::pow(10.0, k);
         const double shortestGate = decade / 0.12;
@@ -151,7 +152,7 @@ std::vector<double> sweepFrequencies() {
             frequencies.push_back(f);
         }
     }
-    for (double f : {0.5, 1.0, 7.6, 7.8, 1e6}) {
+    for (double f : {0.5, 1.0, 1.25, 1.4, 7.6, 7.8, 1e6}) {
         frequencies.push_back(f);
     }
     std::sort(frequencies.begin(), frequencies.end());

@@ -1,0 +1,314 @@
+#!/usr/bin/env bash
+# Runs every benchmark, each next to its floor, and rewrites docs/performance.md and the
+# accuracy plot docs/accuracy.svg from what it measured. Takes about five minutes, most
+# of it the real-clock runs of the fronts (20 s each). Needs the build (cmake --preset
+# linux) and scripts/deps.sh build gui bench.
+# Usage: bench/run_all.sh   (REAL_SECONDS=20 sets the length of the real-clock runs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source bench/measure.sh
+
+build=build/linux
+bench=$build/bench
+sim=$build/platform/linux/pulsemeter-sim
+real_seconds=${REAL_SECONDS:-20}
+results=$bench/results
+doc=docs/performance.md
+plot=docs/accuracy.svg
+
+for tool in /usr/bin/time gnuplot Xvfb; do
+  command -v "$tool" >/dev/null || { echo "run_all.sh: $tool missing (scripts/deps.sh gui bench)" >&2; exit 1; }
+done
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j2 --target pulsemeter pulsemeter-sim measurement_bench \
+  measurement_floor_bench tty_search_bench accuracy_sweep pulsemeter-sim-nogtk floor_timer \
+  floor_gtk first_output >/dev/null
+rm -rf "$results"
+mkdir -p "$results"
+work=$(mktemp -d)
+xvfb_pid=""
+cleanup() {
+  if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+say() { echo "run_all.sh: $*" >&2; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0 && a != "-") printf "%.2f×", a / b; else printf "–" }'; }
+yes_no() { awk -v c="$1" 'BEGIN { print (c ? "yes" : "**no**") }'; }
+load_start=$(load)
+
+# --- Google Benchmark: a measurement, an hour in process, the no-device search --------
+say "measurement benchmarks (load $(load))"
+for binary in measurement_bench measurement_floor_bench tty_search_bench; do
+  "$bench/$binary" --benchmark_min_time=2 --benchmark_format=csv 2>/dev/null |
+    grep -v '^name' >"$results/$binary.csv" || true
+done
+# bench_value FILE NAME: the CPU time of one benchmark, in its unit.
+bench_value() {
+  awk -F, -v name="\"$2\"" '$1 == name { print $4; found = 1 } END { if (!found) print "-" }' \
+    "$results/$1.csv"
+}
+measurement_ns=$(bench_value measurement_bench measurement)
+measurement_floor_ns=$(bench_value measurement_floor_bench measurement)
+hour_1m_ms=$(bench_value measurement_bench simulatedHour/1000000)
+hour_1m_floor_ms=$(bench_value measurement_floor_bench simulatedHour/1000000)
+hour_100k_ms=$(bench_value measurement_bench simulatedHour/100000)
+hour_100k_floor_ms=$(bench_value measurement_floor_bench simulatedHour/100000)
+search_ms=$(bench_value tty_search_bench noDeviceSearch)
+load_bench=$(load)
+
+# --- An hour of the whole program on the virtual clock --------------------------------
+say "virtual-time hours (load $(load))"
+measure_run "$work" 0 "$sim" --headless --virtual-time --run-for 0
+vt_floor_s=$(awk -v u="$user_s" -v s="$system_s" 'BEGIN { printf "%.3f", u + s }')
+for f in 1000000 100000; do
+  measure_run "$work" 0 "$sim" --headless --virtual-time --run-for 3600 --frequency "$f"
+  declare "vt_${f}_s=$(awk -v u="$user_s" -v s="$system_s" 'BEGIN { printf "%.3f", u + s }')"
+  declare "vt_${f}_mib=$peak_mib"
+done
+load_vt=$(load)
+
+# --- The fronts on the real clock: CPU and memory -------------------------------------
+say "fronts on the real clock, ${real_seconds} s each (load $(load))"
+bench/run_fronts.sh "$build" "$real_seconds" 1000 >"$results/fronts.tsv"
+# A run that needed more than one ranging pass (several dividers) or never showed a
+# reading at 1 kHz: then 5 kHz as well, where the range count has margin on both sides.
+if awk -F'\t' '$2 == 1000 && ($10 == "-" || $11 ~ /,/) { found = 1 } END { exit !found }' \
+  "$results/fronts.tsv"; then
+  say "1 kHz needed more than one ranging pass: 5 kHz as well"
+  bench/run_fronts.sh "$build" "$real_seconds" 5000 | grep -v '^floor\|^#' >>"$results/fronts.tsv"
+fi
+load_fronts=$(load)
+# front FIELD RUN FREQUENCY: one figure of fronts.tsv.
+front() {
+  awk -F'\t' -v run="$2" -v f="$3" -v col="$1" '$1 == run && $2 == f { print $col; found = 1 }
+    END { if (!found) print "-" }' "$results/fronts.tsv" | head -n 1
+}
+
+# --- Start-up: process start to the first text ----------------------------------------
+say "start-up (load $(load))"
+# startup TEXT COMMAND...: the median over 5 runs of the time to the first output with
+# TEXT, in milliseconds.
+startup() {
+  local text=$1 values=()
+  shift
+  for _ in 1 2 3 4 5; do
+    values+=("$("$bench/first_output" "$text" "$@" 2>/dev/null || echo nan)")
+  done
+  printf '%s\n' "${values[@]}" | sort -g | sed -n 3p
+}
+no_device_text=接続デバイスなし
+st_floor_timer=$(startup tick "$bench/floor_timer" 2)
+st_tty_headless=$(startup "$no_device_text" env -u DISPLAY -u WAYLAND_DISPLAY \
+  "$build/platform/linux/pulsemeter")
+st_sim_none_headless=$(startup "$no_device_text" "$sim" --headless --no-device)
+st_sim_none_virtual=$(startup "$no_device_text" "$sim" --headless --virtual-time --no-device --draw-log)
+st_nogtk_none_headless=$(startup "$no_device_text" "$bench/pulsemeter-sim-nogtk" --headless --no-device)
+st_nogtk_none_virtual=$(startup "$no_device_text" "$bench/pulsemeter-sim-nogtk" --headless \
+  --virtual-time --no-device --draw-log)
+st_sim_dev_headless=$(startup "> M024" "$sim" --headless --device-log)
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 50); do
+  [[ -s $work/display ]] && break
+  sleep 0.1
+done
+export DISPLAY=":$(head -n 1 "$work/display")"
+st_floor_gtk=$(startup tick "$bench/floor_gtk" 2)
+st_sim_none_gtk=$(startup "$no_device_text" "$sim" --no-device --draw-log)
+st_sim_dev_gtk=$(startup "> M024" "$sim" --device-log)
+kill "$xvfb_pid"
+xvfb_pid=""
+unset DISPLAY
+load_startup=$(load)
+
+# --- Accuracy across the range ---------------------------------------------------------
+say "accuracy sweeps (load $(load))"
+"$bench/accuracy_sweep" 0 120 >"$results/accuracy.tsv"
+"$bench/accuracy_sweep" 50 120 >"$results/accuracy-jitter50.tsv"
+gnuplot -e "plain='$results/accuracy.tsv'; jitter='$results/accuracy-jitter50.tsv'; out='$plot'" \
+  bench/accuracy.gp
+load_end=$(load)
+
+# --- docs/performance.md --------------------------------------------------------------
+say "writing $doc"
+cpu_model=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
+# accuracy_rows FILE: the sweep as a Markdown table.
+accuracy_rows() {
+  echo "| input Hz | divider | gate s | period shown µs | frequency shown Hz | period error ppm | frequency error ppm | bound ppm (tick + digit) | worst error ppm / its bound | first reading s | configurations | settled | within bound |"
+  echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|:-:|:-:|"
+  awk -F'\t' '!/^#/ {
+    if ($4 == "-") {
+      printf "| %s | %s | %s | – | – | – | – | – | – | never | %s | **no** | – |\n", $1, $2, $3, $15
+    } else {
+      printf "| %s | %s | %s | %s | %s | %s | %s | %.3f | %s / %s | %s | %s | %s | %s |\n",
+        $1, $2, $3, $4, $5, $6, $7, $9 + $10, $11, $12, $13, $15, $16, ($17 == "yes" ? "yes" : "**NO**")
+    }
+  }' "$1"
+}
+within_all=$(awk -F'\t' '!/^#/ && $17 == "NO" { n++ } END { print n + 0 }' "$results/accuracy.tsv")
+within_jitter=$(awk -F'\t' '!/^#/ && $17 == "NO" { n++ } END { print n + 0 }' "$results/accuracy-jitter50.tsv")
+never=$(awk -F'\t' '!/^#/ && $4 == "-" { printf "%s%s", sep, $1; sep = ", " }' "$results/accuracy.tsv")
+rows_with_reading=$(awk -F'\t' '!/^#/ && $4 != "-" { n++ } END { print n + 0 }' "$results/accuracy.tsv")
+rows=$(awk -F'\t' '!/^#/ { n++ } END { print n + 0 }' "$results/accuracy.tsv")
+
+# fronts_rows: the real-clock runs as a Markdown table.
+fronts_rows() {
+  echo "| run | input Hz | peak RSS MiB | CPU s (user + system) | CPU, whole run | CPU, steady (5 s … end − 1 s) | X server CPU s | last frequency shown | dividers used, in order |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|---|"
+  awk -F'\t' '!/^#/ { printf "| %s | %s | %s | %.3f | %s %% | %s %% | %s | %s | %s |\n",
+    $1, $2, $3, $4 + $5, $7, $8, $9, $10, $11 }' "$results/fronts.tsv"
+}
+
+hl_steady=$(front 8 headless 1000)
+tm_steady=$(front 8 floor_timer -)
+gtk_steady=$(front 8 gtk 1000)
+fg_steady=$(front 8 floor_gtk -)
+hl_mib=$(front 3 headless 1000)
+ng_mib=$(front 3 headless-nogtk 1000)
+tm_mib=$(front 3 floor_timer -)
+gtk_mib=$(front 3 gtk 1000)
+fg_mib=$(front 3 floor_gtk -)
+lt() { awk -v a="$1" -v b="$2" 'BEGIN { print (a != "-" && a + 0 < b + 0) ? 1 : 0 }'; }
+
+cat >"$doc" <<MD
+# Performance and accuracy
+
+Written by \`bench/run_all.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'); every figure below comes
+from that one run. Machine: $(nproc) cores, ${cpu_model}, Linux $(uname -r). Load average
+(1, 5, 15 min) at the start ${load_start}; after the Google Benchmark runs ${load_bench};
+after the virtual-time hours ${load_vt}; after the real-clock fronts ${load_fronts}; after
+start-up ${load_startup}; at the end ${load_end}. Other work on the machine shows up in the
+real-clock figures; CPU time is what the measured process used.
+
+Each figure stands next to its floor, measured in the same run: what the same work costs
+without the part being judged.
+
+## Figures
+
+| what | program | floor | ratio | goal | met |
+|---|---:|---:|---:|---|:-:|
+| one measurement (Query + Collect, evaluation, drawing), CPU ns | ${measurement_ns} | ${measurement_floor_ns} | $(ratio "$measurement_ns" "$measurement_floor_ns") | < 5000 ns | $(yes_no "$(lt "$measurement_ns" 5000)") |
+| an hour at 1 MHz, cycle stepped in process, CPU ms | ${hour_1m_ms} | ${hour_1m_floor_ms} | $(ratio "$hour_1m_ms" "$hour_1m_floor_ms") | | |
+| an hour at 100 kHz, cycle stepped in process, CPU ms | ${hour_100k_ms} | ${hour_100k_floor_ms} | $(ratio "$hour_100k_ms" "$hour_100k_floor_ms") | | |
+| an hour at 1 MHz, whole program, virtual clock, CPU s | ${vt_1000000_s} | ${vt_floor_s} | | < 1 s | $(yes_no "$(lt "$vt_1000000_s" 1)") |
+| an hour at 100 kHz, whole program, virtual clock, CPU s | ${vt_100000_s} | ${vt_floor_s} | | < 1 s | $(yes_no "$(lt "$vt_100000_s" 1)") |
+| headless front, 1 kHz real clock, steady CPU % of one core | ${hl_steady} | ${tm_steady} | $(ratio "$hl_steady" "$tm_steady") | ≤ 1.5× floor, < 1 % | $(yes_no "$(awk -v a="$hl_steady" -v b="$tm_steady" 'BEGIN { print (a < 1 && a <= 1.5 * b) }')") |
+| GTK front, 1 kHz real clock, steady CPU % of one core | ${gtk_steady} | ${fg_steady} | $(ratio "$gtk_steady" "$fg_steady") | ≤ 1.5× floor, < 1 % | $(yes_no "$(awk -v a="$gtk_steady" -v b="$fg_steady" 'BEGIN { print (a < 1 && a <= 1.5 * b) }')") |
+| headless front, peak RSS MiB | ${hl_mib} | ${tm_mib} | $(ratio "$hl_mib" "$tm_mib") | < 4 MiB | $(yes_no "$(lt "$hl_mib" 4)") |
+| headless front built without GTK, peak RSS MiB | ${ng_mib} | ${tm_mib} | $(ratio "$ng_mib" "$tm_mib") | < 4 MiB | $(yes_no "$(lt "$ng_mib" 4)") |
+| GTK front, peak RSS MiB | ${gtk_mib} | ${fg_mib} | $(ratio "$gtk_mib" "$fg_mib") | ≤ 1.2× floor | $(yes_no "$(awk -v a="$gtk_mib" -v b="$fg_mib" 'BEGIN { print (a <= 1.2 * b) }')") |
+| start-up, no device, headless (\`pulsemeter\`, tty search), ms to the text | ${st_tty_headless:-–} | ${st_floor_timer} | | < 100 ms | $(yes_no "$(lt "${st_tty_headless:--}" 100)") |
+| start-up, no device, headless (\`pulsemeter-sim\`), ms to the text | ${st_sim_none_headless} | ${st_floor_timer} | | < 100 ms | $(yes_no "$(lt "$st_sim_none_headless" 100)") |
+| start-up, no device, headless, virtual clock (no timer wait), ms | ${st_sim_none_virtual} | | | | |
+| start-up, no device, headless built without GTK, ms to the text | ${st_nogtk_none_headless} | ${st_floor_timer} | | < 100 ms | $(yes_no "$(lt "$st_nogtk_none_headless" 100)") |
+| start-up, no device, headless built without GTK, virtual clock (no timer wait), ms | ${st_nogtk_none_virtual} | | | | |
+| start-up, simulated device, headless, ms to the first configuration command | ${st_sim_dev_headless} | ${st_floor_timer} | | | |
+| start-up, no device, GTK on Xvfb, ms to the text | ${st_sim_none_gtk} | ${st_floor_gtk} | | | |
+| start-up, simulated device, GTK on Xvfb, ms to the first configuration command | ${st_sim_dev_gtk} | ${st_floor_gtk} | | | |
+| the no-device search alone (20001 counting calls, tty backend), ms | ${search_ms} | | | | |
+| accuracy: frequencies in the sweep with a reading | ${rows_with_reading} of ${rows} | | | all inside the automatic range | see below |
+| accuracy: readings outside their bound, no jitter | ${within_all} frequencies | | | 0 | $(yes_no "$((within_all == 0))") |
+
+Floors:
+
+- *one measurement* and *an hour in process*: the same benchmark source
+  (\`bench/measurement_step.cpp\`) linked with \`bench/null_win32.cpp\`, a Win32 stand-in
+  whose calls do nothing, instead of the Linux Win32 subset: the cycle, the protocol and
+  the simulated counter alone. The program's side draws through the subset's headless
+  front, which converts every text from code page 932 and keeps it in its screen. The
+  recording stand-in of the tests was not used as the floor: it keeps every text in a
+  growing list, which is work of its own.
+- *an hour, whole program*: the same program started and ended at once
+  (\`--run-for 0\`): loading, the device search, exit.
+- *CPU and memory of the fronts*: \`bench/floor_timer\` (C++, a timer first after 100 ms
+  then every 50 ms, nothing else) and \`bench/floor_gtk\` (a bare 500 × 400 GTK window
+  with the same timer). The steady CPU share is sampled from \`/proc/PID/schedstat\`
+  from 5 s after the start to 1 s before the end, so that start-up does not count in it.
+- *start-up*: the same floors, timed to their first tick (100 ms after the start, as
+  the program's first timer tick). The program draws its first text at that tick, so
+  no run can show it sooner than 100 ms after its window exists.
+
+## Commands
+
+\`\`\`sh
+bench/run_all.sh                                     # everything below, rewrites this file
+$bench/measurement_bench                 # one measurement, an hour (Google Benchmark)
+$bench/measurement_floor_bench           # the same with drawing that does nothing
+$bench/tty_search_bench                  # the no-device search over the tty backend
+/usr/bin/time -v $sim --headless --virtual-time --run-for 3600 --frequency 1000000 >/dev/null
+bench/run_fronts.sh $build ${real_seconds} 1000      # fronts and floors, real clock
+$bench/first_output 接続デバイスなし $sim --headless --no-device
+$bench/first_output '> M024' $sim --headless --device-log
+$bench/accuracy_sweep 0 120             # the sweep; 50 120 with 50 ppm jitter
+\`\`\`
+
+## Measuring range in automatic mode
+
+The automatic range counts the input's edges over the 100 ms between its two range
+samples (d), takes divider 4 when d is 0 and otherwise 10 to the number of digits of d,
+at most 100000, and keeps it while the gate (divider input periods) lasts from 0.12 s to
+1.3 s (any length with divider 4). What that gives, checked by the sweep below (virtual
+clock, exact 100 ms between the samples):
+
+| input | divider | gate | one count tick |
+|---|---:|---:|---:|
+| about 1.4 Hz to 10 Hz | 4 (10 above 7.7 Hz when the sample catches an edge) | 0.4 s to 2.9 s | < 1 ppm |
+| 10 Hz to 83.3 Hz | 10 | 0.12 s to 1 s | 1 to 8.3 ppm |
+| 100 Hz to 833 Hz | 100 | 0.12 s to 1 s | 1 to 8.3 ppm |
+| 1 kHz to 8.33 kHz | 1000 | 0.12 s to 1 s | 1 to 8.3 ppm |
+| 10 kHz to 83.3 kHz | 10000 | 0.12 s to 1 s | 1 to 8.3 ppm |
+| 100 kHz to 833 kHz | 100000 | 0.12 s to 1 s | 1 to 8.3 ppm |
+
+- **No reading** from 8.33·10^k Hz to 10^(k+1) Hz (83.3–100 Hz, 833 Hz–1 kHz,
+  8.33–10 kHz, 83.3–100 kHz) and from 833 kHz up (1 MHz included): there d has one digit
+  fewer than the input needs, so the divider makes the gate shorter than 0.12 s, and no
+  larger divider than 100000 is ever chosen. The program ranges again about every 0.75 s
+  for ever and shows dashes. In fixed mode (space, then "+" or "−") these inputs measure
+  normally, e.g. 900 Hz with divider 1000 (a 1.1 s gate).
+- **Below about 1.4 Hz** no reading either: with divider 4 the first gate (four periods,
+  after waiting up to one period for the first edge) has not ended when the settling
+  time of 30 ticks (about 3.1 s) is over, so the count still holds 0 or an earlier gate
+  and the program ranges again, which restarts the gate. From about 1.3 Hz to 1.6 Hz it
+  depends on the input's phase at each attempt; 1.4 Hz took 7.6 s to its first reading.
+- **First reading** about 1.65 s after the start, 3.85 s with divider 4, longer where a
+  ranging pass had to be repeated (column *configurations*).
+- **Resolution**: the shown values keep about seven significant digits; the last one is
+  cut, not rounded, so a shown value can be short by one unit of it (1 to 10 ppm).
+- **On the real clock** the two range samples are one timer period apart, which can be
+  a few milliseconds short of 100 ms. Just above a power of ten (1 kHz, for one) d then
+  loses its last digit, the gate comes out under 0.12 s and the program ranges again
+  until a pass counts enough edges; see the *dividers used* column above.
+
+## The fronts on the real clock, ${real_seconds} s
+
+$(fronts_rows)
+
+## Accuracy across the range
+
+![error and bound against frequency](accuracy.svg)
+
+Each frequency is measured by the whole program (WinMain, headless front, virtual clock,
+simulated counter, no faults) for 120 s. *bound* is one count tick (10^6 / periodCount
+ppm) plus one unit of the last digit shown: the readout hides the digits beyond about
+seven significant ones behind "_" without rounding, so a shown value can be short by up
+to one unit of its last digit. *worst* is over every reading shown in the run. *first
+reading* is the time from the start to the first numeric period; *configurations* counts
+every time the counter was configured (two at start-up: the initial divider and the
+ranged one); *settled* means no configuration came after the first reading.
+
+### No jitter
+
+$(accuracy_rows "$results/accuracy.tsv")
+
+### 50 ppm jitter
+
+With jitter the bound also counts the input's own spread over a gate (each of the
+gate's two edges moved by up to 50 ppm of a period: 2 × 50 / divider ppm). Readings
+outside that bound: ${within_jitter} frequencies.
+
+$(accuracy_rows "$results/accuracy-jitter50.tsv")
+MD
+say "done: $doc, $plot (raw figures in $results)"
