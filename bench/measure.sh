@@ -1,4 +1,8 @@
-# Sourced by the benchmark scripts: one program run, measured from outside.
+# Sourced by the benchmark scripts: a scratch directory ($work) and, on demand, a display
+# on Xvfb, both gone when the script exits; one program run, measured from outside.
+#
+# start_xvfb / stop_xvfb
+#   Start an Xvfb server and export its DISPLAY ($xvfb_pid is its process); stop it.
 #
 # measure_run WORK SAMPLE_SECONDS COMMAND...
 #   Runs COMMAND (standard output to WORK/output, standard error to WORK/stderr) and sets
@@ -10,6 +14,34 @@
 #   steady_pct   its CPU in percent of one core between 5 s after the start and 1 s before
 #                SAMPLE_SECONDS, from the scheduler's account in /proc, so that start-up
 #                does not count; "-" when SAMPLE_SECONDS is under 8.
+
+work=$(mktemp -d)
+xvfb_pid=""
+
+start_xvfb() {
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+  xvfb_pid=$!
+  for _ in $(seq 50); do
+    [[ -s $work/display ]] && break
+    sleep 0.1
+  done
+  export DISPLAY=":$(head -n 1 "$work/display")"
+}
+
+stop_xvfb() {
+  if [[ -n $xvfb_pid ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  xvfb_pid=""
+  unset DISPLAY
+}
+
+cleanup_measure() {
+  stop_xvfb
+  rm -rf "$work"
+}
+trap cleanup_measure EXIT
 
 # Nanoseconds a process has run, from the scheduler's own account.
 run_nanos() {

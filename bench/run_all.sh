@@ -25,14 +25,6 @@ cmake --build --preset linux -j2 --target pulsemeter pulsemeter-sim measurement_
   floor_gtk first_output >/dev/null
 rm -rf "$results"
 mkdir -p "$results"
-work=$(mktemp -d)
-xvfb_pid=""
-cleanup() {
-  if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 say() { echo "run_all.sh: $*" >&2; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0 && a != "-") printf "%.2f×", a / b; else printf "–" }'; }
@@ -109,19 +101,11 @@ st_nogtk_none_headless=$(startup "$no_device_text" "$bench/pulsemeter-sim-nogtk"
 st_nogtk_none_virtual=$(startup "$no_device_text" "$bench/pulsemeter-sim-nogtk" --headless \
   --virtual-time --no-device --draw-log)
 st_sim_dev_headless=$(startup "> M024" "$sim" --headless --device-log)
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 50); do
-  [[ -s $work/display ]] && break
-  sleep 0.1
-done
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_xvfb
 st_floor_gtk=$(startup tick "$bench/floor_gtk" 2)
 st_sim_none_gtk=$(startup "$no_device_text" "$sim" --no-device --draw-log)
 st_sim_dev_gtk=$(startup "> M024" "$sim" --device-log)
-kill "$xvfb_pid"
-xvfb_pid=""
-unset DISPLAY
+stop_xvfb
 load_startup=$(load)
 
 # --- Accuracy across the range ---------------------------------------------------------

@@ -22,14 +22,6 @@ for binary in "$program" "$build/bench/floor_timer" "$build/bench/pulsemeter-sim
 done
 [[ -x /usr/bin/time ]] || { echo "run_fronts.sh: /usr/bin/time missing (scripts/deps.sh bench)" >&2; exit 1; }
 
-work=$(mktemp -d)
-xvfb_pid=""
-cleanup() {
-  if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 # The last frequency the program drew, from its draw log ("<ms> (0,200) "<number>"") or
 # its live readout (lines redrawn in place with ANSI escapes); "-" when it drew none.
 plain() {
@@ -82,13 +74,7 @@ if ! command -v Xvfb >/dev/null; then
   echo "# gtk skipped: Xvfb is not installed (scripts/deps.sh gui)"
   exit 0
 fi
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 50); do
-  [[ -s $work/display ]] && break
-  sleep 0.1
-done
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_xvfb
 if [[ -x $build/bench/floor_gtk ]]; then
   measure floor_gtk - "$build/bench/floor_gtk" "$seconds"
 fi
