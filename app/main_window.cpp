@@ -64,19 +64,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             }
             break;
         case WM_CHAR:
-            switch (wParam) {
-                case ' ':
-                    toggleRangeMode();
-                    break;
-                case '+':
-                    stepRangeUp();
-                    break;
-                case '-':
-                    stepRangeDown();
-                    break;
-                default:
-                    break;
-            }
+            applyRangeCommand(wParam);
             runCycleStep(window);
             break;
         case WM_TIMER:

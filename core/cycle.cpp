@@ -296,3 +296,19 @@ void stepRangeDown() {
     measurementState.cycleState = Configure;
     measurementState.ticksSinceConfig = 0;
 }
+
+void applyRangeCommand(WPARAM character) {
+    switch (character) {
+        case ' ':
+            toggleRangeMode();
+            break;
+        case '+':
+            stepRangeUp();
+            break;
+        case '-':
+            stepRangeDown();
+            break;
+        default:
+            break;
+    }
+}

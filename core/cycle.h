@@ -40,3 +40,5 @@ void runCycleStep(HWND window);
 void toggleRangeMode();
 void stepRangeUp();
 void stepRangeDown();
+// The range command bound to a character: space, "+" or "-"; any other does nothing.
+void applyRangeCommand(WPARAM character);

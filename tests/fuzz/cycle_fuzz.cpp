@@ -128,22 +128,6 @@ void checkDrawn(size_t from) {
     }
 }
 
-void key(char c) {
-    switch (c) {
-        case ' ':
-            toggleRangeMode();
-            break;
-        case '+':
-            stepRangeUp();
-            break;
-        case '-':
-            stepRangeDown();
-            break;
-        default:
-            break;
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -191,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             default: {
                 const char keys[] = {' ', '+', '-', 'x', '\r', '0'};
-                key(keys[input.next() % sizeof keys]);
+                applyRangeCommand(static_cast<unsigned char>(keys[input.next() % sizeof keys]));
                 stepNow = true;
                 break;
             }

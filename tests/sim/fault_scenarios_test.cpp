@@ -113,19 +113,7 @@ TEST_P(FaultScenario, ShowsOnlyDashesOrTheTruth) {
         while (nextKey < s.keys.size() &&
                s.keys[nextKey].atSeconds * 1e6 <= static_cast<double>(now)) {
             // As the window routes a character: the range command, then one step.
-            switch (s.keys[nextKey].character) {
-                case ' ':
-                    toggleRangeMode();
-                    break;
-                case '+':
-                    stepRangeUp();
-                    break;
-                case '-':
-                    stepRangeDown();
-                    break;
-                default:
-                    break;
-            }
+            applyRangeCommand(static_cast<unsigned char>(s.keys[nextKey].character));
             runCycleStep(program_run::window());
             ++nextKey;
         }
