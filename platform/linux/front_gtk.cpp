@@ -1,13 +1,14 @@
 // The front with a display: each window a GTK 3 top-level window with the class's
 // menu bar and a drawing area. What the program draws goes into the window's own
 // image, which the drawing area paints, so the window keeps its image when covered.
+// Built as a module of its own, loaded by front_gtk_module.cpp only when a window is to
+// be shown, so that a headless run never maps GTK's libraries.
 #include <gtk/gtk.h>
 
-#include <cstdlib>
 #include <map>
 
 #include "app/menu.h"
-#include "platform/linux/front_internal.h"
+#include "platform/linux/front_gtk_module.h"
 
 namespace platform::detail {
 
@@ -244,21 +245,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Front> makeGtkFront(const FrontConfig&) {
-    return std::make_unique<GtkFront>();
-}
-
 }  // namespace platform::detail
 
-namespace platform {
+extern "C" {
 
-bool gtkAvailable(int* argc, char*** argv, std::string* why) {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) {
-        *why = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
-        return false;
-    }
+bool pulsemeter_gtk_available(int* argc, char*** argv, std::string* why) {
     if (!gtk_init_check(argc, argv)) {
         *why = "GTK cannot open the display";
         return false;
@@ -266,4 +257,7 @@ bool gtkAvailable(int* argc, char*** argv, std::string* why) {
     return true;
 }
 
-}  // namespace platform
+platform::detail::Front* pulsemeter_gtk_front_make(const platform::FrontConfig*) {
+    return new platform::detail::GtkFront();
+}
+}
