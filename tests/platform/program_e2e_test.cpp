@@ -203,4 +203,37 @@ TEST(Program, BadOptionsGiveUsageAndExitCode2) {
     }
 }
 
+// What the dynamic loader reports loading (LD_DEBUG=files) for a run of the program
+// with `arguments` and the environment changed by `environment` (`env` syntax).
+std::string filesLoaded(const std::string& environment, const std::string& arguments) {
+    std::string command = "env " + environment + " LD_DEBUG=files " + PULSEMETER_SIM + " " +
+                          arguments + " 2>&1 >/dev/null";
+    std::string report;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return report;
+    }
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        report += buffer;
+    }
+    pclose(pipe);
+    return report;
+}
+
+// GTK's libraries are several times the headless program's own memory: they come with
+// the GTK front's module, which only a window loads.
+TEST(Program, HeadlessLoadsNoGtk) {
+    for (const auto& [environment, arguments] :
+         {std::pair<std::string, std::string>{"", "--headless --virtual-time --run-for 1"},
+          {"-u DISPLAY -u WAYLAND_DISPLAY", "--run-for 0.3"}}) {
+        std::string report = filesLoaded(environment, arguments);
+        // The loader's report is there at all: the C++ library is always loaded.
+        ASSERT_NE(report.find("file=libstdc++"), std::string::npos) << arguments << report;
+        EXPECT_EQ(report.find("pulsemeter-gtk-front"), std::string::npos) << arguments;
+        EXPECT_EQ(report.find("libgtk-3"), std::string::npos) << arguments;
+    }
+}
+
 }  // namespace

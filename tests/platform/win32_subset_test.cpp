@@ -2,7 +2,9 @@
 // clock: a tiny window procedure records what it receives.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -364,3 +366,41 @@ TEST_F(Win32Subset, ScheduledInputArrivesAtItsTime) {
 }
 
 }  // namespace
+
+// An environment variable set (or, with null, unset) for one test, then put back.
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            saved_ = old;
+        }
+        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~EnvironmentVariable() { saved_ ? setenv(name_, saved_->c_str(), 1) : unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+
+TEST(GtkFront, WithoutADisplayIsNotAvailable) {
+    EnvironmentVariable x11("DISPLAY", nullptr);
+    EnvironmentVariable wayland("WAYLAND_DISPLAY", nullptr);
+    std::string why;
+    EXPECT_FALSE(platform::gtkAvailable(nullptr, nullptr, &why));
+    EXPECT_NE(why.find("no display"), std::string::npos) << why;
+}
+
+#ifdef PULSEMETER_GTK_FRONT_MODULE
+// Without its module the GTK front is not available, and the reason names the module,
+// so that a program started elsewhere than beside it falls back to the terminal and says
+// why. This test program is built apart from the module, as an installed program
+// without it would be.
+TEST(GtkFront, WithoutTheModuleIsNotAvailableAndSaysWhy) {
+    EnvironmentVariable x11("DISPLAY", ":0");
+    std::string why;
+    EXPECT_FALSE(platform::gtkAvailable(nullptr, nullptr, &why));
+    EXPECT_NE(why.find(PULSEMETER_GTK_FRONT_MODULE), std::string::npos) << why;
+    EXPECT_NE(why.find("cannot open shared object file"), std::string::npos) << why;
+}
+#endif
