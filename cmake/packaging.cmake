@@ -37,6 +37,12 @@ else()
   include(GNUInstallDirs)
   install(TARGETS pulsemeter pulsemeter-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     COMPONENT program)
+  # The GTK front the programs load when they show a window; they look for it in
+  # ../${PULSEMETER_GTK_FRONT_INSTALL_DIR} beside their own folder.
+  if(TARGET pulsemeter-gtk-front)
+    install(TARGETS pulsemeter-gtk-front LIBRARY DESTINATION ${PULSEMETER_GTK_FRONT_INSTALL_DIR}
+      COMPONENT program)
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/pulsemeter.desktop
     ${PROJECT_SOURCE_DIR}/packaging/pulsemeter-sim.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
