@@ -21,8 +21,7 @@ for tool in /usr/bin/time gnuplot Xvfb; do
 done
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target pulsemeter pulsemeter-sim measurement_bench \
-  measurement_floor_bench tty_search_bench accuracy_sweep pulsemeter-sim-nogtk floor_timer \
-  floor_gtk first_output >/dev/null
+  measurement_floor_bench tty_search_bench accuracy_sweep floor_timer floor_gtk first_output >/dev/null
 rm -rf "$results"
 mkdir -p "$results"
 load() { cut -d' ' -f1-3 /proc/loadavg; }
@@ -99,9 +98,6 @@ st_tty_headless=$(startup "$no_device_text" env -u DISPLAY -u WAYLAND_DISPLAY \
   "$build/platform/linux/pulsemeter")
 st_sim_none_headless=$(startup "$no_device_text" "$sim" --headless --no-device)
 st_sim_none_virtual=$(startup "$no_device_text" "$sim" --headless --virtual-time --no-device --draw-log)
-st_nogtk_none_headless=$(startup "$no_device_text" "$bench/pulsemeter-sim-nogtk" --headless --no-device)
-st_nogtk_none_virtual=$(startup "$no_device_text" "$bench/pulsemeter-sim-nogtk" --headless \
-  --virtual-time --no-device --draw-log)
 st_sim_dev_headless=$(startup "> M024" "$sim" --headless --device-log)
 start_xvfb
 st_floor_gtk=$(startup tick "$bench/floor_gtk" 2)
@@ -153,7 +149,6 @@ tm_steady=$(front 8 floor_timer -)
 gtk_steady=$(front 8 gtk 1000)
 fg_steady=$(front 8 floor_gtk -)
 hl_mib=$(front 3 headless 1000)
-ng_mib=$(front 3 headless-nogtk 1000)
 tm_mib=$(front 3 floor_timer -)
 gtk_mib=$(front 3 gtk 1000)
 fg_mib=$(front 3 floor_gtk -)
@@ -184,13 +179,10 @@ without the part being judged.
 | headless front, 1 kHz real clock, steady CPU % of one core | ${hl_steady} | ${tm_steady} | $(ratio "$hl_steady" "$tm_steady") | ≤ 1.5× floor, < 1 % | $(yes_no "$(awk -v a="$hl_steady" -v b="$tm_steady" 'BEGIN { print (a < 1 && a <= 1.5 * b) }')") |
 | GTK front, 1 kHz real clock, steady CPU % of one core | ${gtk_steady} | ${fg_steady} | $(ratio "$gtk_steady" "$fg_steady") | ≤ 1.5× floor, < 1 % | $(yes_no "$(awk -v a="$gtk_steady" -v b="$fg_steady" 'BEGIN { print (a < 1 && a <= 1.5 * b) }')") |
 | headless front, peak RSS MiB | ${hl_mib} | ${tm_mib} | $(ratio "$hl_mib" "$tm_mib") | < 4 MiB | $(yes_no "$(lt "$hl_mib" 4)") |
-| headless front built without GTK, peak RSS MiB | ${ng_mib} | ${tm_mib} | $(ratio "$ng_mib" "$tm_mib") | < 4 MiB | $(yes_no "$(lt "$ng_mib" 4)") |
 | GTK front, peak RSS MiB | ${gtk_mib} | ${fg_mib} | $(ratio "$gtk_mib" "$fg_mib") | ≤ 1.2× floor | $(yes_no "$(awk -v a="$gtk_mib" -v b="$fg_mib" 'BEGIN { print (a <= 1.2 * b) }')") |
 | start-up, no device, headless (\`pulsemeter\`, tty search), ms to the text | ${st_tty_headless:-–} | ${st_floor_timer} | | < 100 ms | $(yes_no "$(lt "${st_tty_headless:--}" 100)") |
 | start-up, no device, headless (\`pulsemeter-sim\`), ms to the text | ${st_sim_none_headless} | ${st_floor_timer} | | < 100 ms | $(yes_no "$(lt "$st_sim_none_headless" 100)") |
 | start-up, no device, headless, virtual clock (no timer wait), ms | ${st_sim_none_virtual} | | | | |
-| start-up, no device, headless built without GTK, ms to the text | ${st_nogtk_none_headless} | ${st_floor_timer} | | < 100 ms | $(yes_no "$(lt "$st_nogtk_none_headless" 100)") |
-| start-up, no device, headless built without GTK, virtual clock (no timer wait), ms | ${st_nogtk_none_virtual} | | | | |
 | start-up, simulated device, headless, ms to the first configuration command | ${st_sim_dev_headless} | ${st_floor_timer} | | | |
 | start-up, no device, GTK on Xvfb, ms to the text | ${st_sim_none_gtk} | ${st_floor_gtk} | | | |
 | start-up, simulated device, GTK on Xvfb, ms to the first configuration command | ${st_sim_dev_gtk} | ${st_floor_gtk} | | | |
@@ -213,19 +205,14 @@ Floors:
   then every 50 ms, nothing else) and \`bench/floor_gtk\` (a bare 500 × 400 GTK window
   with the same timer). The steady CPU share is sampled from \`/proc/PID/schedstat\`
   from 5 s after the start to 1 s before the end, so that start-up does not count in it.
+  The GTK front is a module of its own (\`pulsemeter-gtk-front.so\`) that the programs
+  load only when they show a window, so the headless runs never map GTK's libraries.
 - *start-up*: the same floors, timed to their first tick (100 ms after the start, as
   the program's first timer tick). The program draws its first text at that tick, so
   no run can show it sooner than 100 ms after its window exists.
 
 ## Goals not met, and what limits them
 
-- **Peak memory of the headless front** (${hl_mib} MiB against 4 MiB): \`pulsemeter-sim\`
-  links GTK 3 for its window, so the dynamic loader maps and relocates GTK's libraries
-  at start even when the headless front is chosen. Built without GTK
-  (\`pulsemeter-sim-nogtk\`, same sources with the no-GTK front) the headless program
-  peaks at ${ng_mib} MiB, against ${tm_mib} MiB for a C++ program that only waits (libc
-  and libstdc++). Loading the GTK front only when it is wanted (a separate binary or a
-  plug-in) would bring the headless program under 4 MiB.
 - **Headless CPU against its floor** (${hl_steady} % against ${tm_steady} %, the absolute
   goal of 1 % is met): the program wakes as often as the floor, 20 times a second, but
   each wake-up does work where the floor does none: a cycle step and, on every
@@ -246,8 +233,7 @@ Floors:
 - **No-device text within 100 ms** (headless): the program draws its first text on the
   first tick of its timer, 100 ms after the window exists, as the bare timer loop does
   (${st_floor_timer} ms). What the program itself adds is ${st_sim_none_virtual} ms
-  (the virtual clock skips the timer wait), of which loading GTK's libraries is most:
-  ${st_nogtk_none_virtual} ms without them. The search over the tty backend takes
+  (the virtual clock skips the timer wait). The search over the tty backend takes
   ${search_ms} ms of it.
 - **Automatic range**: inside the gaps listed under *Measuring range in automatic mode*
   the program ranges again for ever and shows no reading; that follows from its

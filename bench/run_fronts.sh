@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # CPU and peak memory of pulsemeter-sim measuring on the real clock for SECONDS (default
 # 20), each front next to its floor: the headless front (live terminal readout, written
-# to a file) against a bare 50 ms timer loop (floor_timer), the same front built without
-# GTK (pulsemeter-sim-nogtk), and the GTK front on Xvfb against a bare GTK window with the
-# same timer (floor_gtk). One tab-separated line per run:
+# to a file) against a bare 50 ms timer loop (floor_timer), and the GTK front on Xvfb
+# against a bare GTK window with the same timer (floor_gtk). One tab-separated line per
+# run:
 #   run frequency_hz peak_mib user_s system_s wall_s cpu_percent steady_cpu_percent
 #   x_server_cpu_s last_reading dividers
 # (CPU in percent of one core; see measure() and dividers() below).
@@ -17,7 +17,7 @@ seconds=${2:-20}
 shift $(($# < 2 ? $# : 2))
 frequencies=("${@:-1000}")
 program=$build/platform/linux/pulsemeter-sim
-for binary in "$program" "$build/bench/floor_timer" "$build/bench/pulsemeter-sim-nogtk"; do
+for binary in "$program" "$build/bench/floor_timer"; do
   [[ -x $binary ]] || { echo "run_fronts.sh: $binary not built (cmake --build --preset linux)" >&2; exit 1; }
 done
 [[ -x /usr/bin/time ]] || { echo "run_fronts.sh: /usr/bin/time missing (scripts/deps.sh bench)" >&2; exit 1; }
@@ -66,8 +66,6 @@ printf '# run\tfrequency_hz\tpeak_mib\tuser_s\tsystem_s\twall_s\tcpu_percent\tst
 measure floor_timer - "$build/bench/floor_timer" "$seconds"
 for f in "${frequencies[@]}"; do
   measure headless "$f" "$program" --headless --frequency "$f" --run-for "$seconds"
-  measure headless-nogtk "$f" "$build/bench/pulsemeter-sim-nogtk" --headless --frequency "$f" \
-    --run-for "$seconds"
 done
 
 if ! command -v Xvfb >/dev/null; then
