@@ -20,11 +20,23 @@ struct GtkModule {
     std::string error;  // why the module is not there, when it is not
 };
 
+// What the dynamic loader said about its last failure.
+std::string loaderError() {
+    const char* error = dlerror();
+    return error != nullptr ? error : "no reason given";
+}
+
 GtkModule load() {
     GtkModule module;
     std::error_code failed;
     std::filesystem::path programFolder =
         std::filesystem::read_symlink("/proc/self/exe", failed).parent_path();
+    if (failed) {
+        module.error = "cannot find the GTK front module " PULSEMETER_GTK_FRONT_MODULE
+                       ": the program's own folder is unknown (" +
+                       failed.message() + ")";
+        return module;
+    }
     std::string errors;
     for (const std::filesystem::path& folder :
          {programFolder, (programFolder / PULSEMETER_GTK_FRONT_INSTALLED).lexically_normal()}) {
@@ -32,7 +44,7 @@ GtkModule load() {
         void* handle =
             dlopen((folder / PULSEMETER_GTK_FRONT_MODULE).c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) {
-            errors += std::string(errors.empty() ? "" : "; ") + dlerror();
+            errors += (errors.empty() ? "" : "; ") + loaderError();
             continue;
         }
         module.available =
@@ -42,14 +54,12 @@ GtkModule load() {
         if (module.available == nullptr || module.make == nullptr) {
             module.available = nullptr;
             module.make = nullptr;
-            module.error = std::string("the GTK front module " PULSEMETER_GTK_FRONT_MODULE
-                                       " is not usable: ") +
-                           dlerror();
+            module.error = "the GTK front module " PULSEMETER_GTK_FRONT_MODULE " is not usable: " +
+                           loaderError();
         }
         return module;
     }
-    module.error =
-        std::string("cannot load the GTK front module " PULSEMETER_GTK_FRONT_MODULE ": ") + errors;
+    module.error = "cannot load the GTK front module " PULSEMETER_GTK_FRONT_MODULE ": " + errors;
     return module;
 }
 
