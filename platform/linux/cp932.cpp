@@ -45,6 +45,23 @@ std::vector<TextCell> decodeCp932(const char* bytes, int length) {
     std::vector<TextCell> cells;
     for (int i = 0; i < length;) {
         auto byte = static_cast<unsigned char>(bytes[i]);
+        // Most of what the program draws is digits, spaces and halfwidth katakana, which
+        // code page 932 maps one to one: no converter needed for them.
+        if (byte < 0x80) {
+            cells.push_back(TextCell{std::string(1, static_cast<char>(byte)), 1});
+            ++i;
+            continue;
+        }
+        if (byte >= 0xA1 && byte <= 0xDF) {
+            // U+FF61 to U+FF9F
+            const unsigned code = 0xFF61u + (byte - 0xA1u);
+            const char utf8[] = {static_cast<char>(0xE0u | (code >> 12)),
+                                 static_cast<char>(0x80u | ((code >> 6) & 0x3Fu)),
+                                 static_cast<char>(0x80u | (code & 0x3Fu))};
+            cells.push_back(TextCell{std::string(utf8, sizeof utf8), 1});
+            ++i;
+            continue;
+        }
         int size = isLeadByte(byte) && i + 1 < length ? 2 : 1;
         std::string utf8 = convert(Direction::ToUtf8, std::string(bytes + i, size));
         if (utf8.empty() && size == 2) {

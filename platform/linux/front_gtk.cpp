@@ -5,7 +5,10 @@
 // be shown, so that a headless run never maps GTK's libraries.
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "app/menu.h"
 #include "platform/linux/front_gtk_module.h"
@@ -18,12 +21,28 @@ namespace {
 // half-width character half as wide as its height, a full-width one as wide.
 constexpr const char* japaneseFamilies = "IPAGothic,monospace";
 
+// An opaque text as it stands in a window's image.
+struct ShownText {
+    int x;
+    int y;
+    int width;
+    int height;
+    std::string look;  // characters, colours, face and cell size
+};
+
 struct GtkWindowImage {
     uintptr_t handle;
     GtkWidget* window;
     GtkWidget* area;
     cairo_surface_t* image;
+    // The program draws the same lines again every tick; an opaque text identical to
+    // the one already in its place changes no pixel, so it is not drawn again.
+    std::vector<ShownText> shown;
 };
+
+bool overlaps(const ShownText& a, int x, int y, int width, int height) {
+    return a.x < x + width && x < a.x + a.width && a.y < y + height && y < a.y + a.height;
+}
 
 void setColor(cairo_t* cr, COLORREF color) {
     cairo_set_source_rgb(cr, (color & 0xFF) / 255.0, ((color >> 8) & 0xFF) / 255.0,
@@ -148,13 +167,33 @@ public:
             return;
         }
         int cells = 0;
+        std::string look;
         for (const TextCell& character : run.characters) {
             cells += character.cells;
+            look += character.utf8;
         }
+        const int width = cells * run.cellWidth;
+        look += '\0' + std::to_string(run.textColor) + ',' + std::to_string(run.backgroundColor) +
+                ',' + run.face + ',' + std::to_string(run.cellWidth) + ',' +
+                std::to_string(run.cellHeight);
+        std::vector<ShownText>& shown = window->shown;
+        if (run.opaque && std::any_of(shown.begin(), shown.end(), [&](const ShownText& t) {
+                return t.x == run.x && t.y == run.y && t.width == width &&
+                       t.height == run.cellHeight && t.look == look;
+            })) {
+            return;
+        }
+        std::erase_if(shown, [&](const ShownText& t) {
+            return overlaps(t, run.x, run.y, width, run.cellHeight);
+        });
+        if (run.opaque) {
+            shown.push_back(ShownText{run.x, run.y, width, run.cellHeight, look});
+        }
+
         cairo_t* cr = cairo_create(window->image);
         // Nothing of the text reaches outside its cells, where a later text's opaque
         // background would not cover it.
-        cairo_rectangle(cr, run.x, run.y, cells * run.cellWidth, run.cellHeight);
+        cairo_rectangle(cr, run.x, run.y, width, run.cellHeight);
         cairo_clip(cr);
         if (run.opaque) {
             setColor(cr, run.backgroundColor);
@@ -177,7 +216,7 @@ public:
         g_object_unref(layout);
         cairo_destroy(cr);
         cairo_surface_flush(window->image);
-        gtk_widget_queue_draw(window->area);
+        gtk_widget_queue_draw_area(window->area, run.x, run.y, width, run.cellHeight);
     }
 
     bool wait(std::optional<uint64_t> deadline) override {
@@ -226,6 +265,7 @@ private:
     }
 
     static void eraseImage(GtkWindowImage& window, COLORREF color) {
+        window.shown.clear();
         cairo_t* cr = cairo_create(window.image);
         setColor(cr, color);
         cairo_paint(cr);

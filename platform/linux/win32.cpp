@@ -715,15 +715,25 @@ BOOL TextOutA(HDC context, int x, int y, LPCSTR text, int length) {
         cells += cell.cells;
     }
     int width = cells * run.cellWidth;
+    // The same text again in the same place, covering nothing else, leaves the screen
+    // as it was: the terminal readout need not be written again.
+    auto before = s.screen.find({y, x});
+    const bool sameAsBefore = before != s.screen.end() && before->second.utf8 == utf8 &&
+                              before->second.width == width &&
+                              before->second.height == run.cellHeight;
+    const size_t textsBefore = s.screen.size();
     if (run.opaque) {
         coverScreen(x, y, width, run.cellHeight);
     }
     s.screen[{y, x}] = ScreenEntry{utf8, width, run.cellHeight};
+    const bool screenChanged = !sameAsBefore || s.screen.size() != textsBefore;
     uintptr_t window = found->window;
     front().drawText(window, run);
     if (s.drawHook) {
         s.drawHook(platform::DrawnText{detail::nowMicros(), x, y, utf8});
     }
-    front().screenChanged();
+    if (screenChanged) {
+        front().screenChanged();
+    }
     return TRUE;
 }

@@ -1,6 +1,7 @@
 // The Win32 semantics the program relies on, on the headless front with the virtual
 // clock: a tiny window procedure records what it receives.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cstdlib>
 #include <functional>
@@ -347,6 +348,30 @@ TEST(Cp932, CharactersAndTheirCells) {
     EXPECT_EQ(platform::detail::cp932ToUtf8("\\"), "\\");
     EXPECT_EQ(platform::detail::utf8ToCp932("ﾌﾟﾛｸﾞﾗﾑ終了"),
               "\xcc\xdf\xdb\xb8\xde\xd7\xd1\x8f\x49\x97\xb9");
+}
+
+TEST(Cp932, SingleByteCharactersDecodeAsGlibcConvertsThem) {
+    // ASCII and halfwidth katakana skip the converter; they must come out the same.
+    iconv_t converter = iconv_open("UTF-8", "CP932");
+    ASSERT_NE(converter, reinterpret_cast<iconv_t>(-1));
+    for (int byte = 0; byte <= 0xFF; ++byte) {
+        if (byte >= 0x80 && !(byte >= 0xA1 && byte <= 0xDF)) {
+            continue;
+        }
+        char in[1] = {static_cast<char>(byte)};
+        char out[8] = {};
+        char* inPointer = in;
+        size_t inLeft = 1;
+        char* outPointer = out;
+        size_t outLeft = sizeof out;
+        ASSERT_NE(iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft),
+                  static_cast<size_t>(-1));
+        const std::vector<platform::detail::TextCell> cells = platform::detail::decodeCp932(in, 1);
+        ASSERT_EQ(cells.size(), 1u);
+        EXPECT_EQ(cells[0].utf8, std::string(out, sizeof out - outLeft)) << byte;
+        EXPECT_EQ(cells[0].cells, 1);
+    }
+    iconv_close(converter);
 }
 
 TEST_F(Win32Subset, ScheduledInputArrivesAtItsTime) {
