@@ -211,23 +211,27 @@ Floors:
   the program's first timer tick). The program draws its first text at that tick, so
   no run can show it sooner than 100 ms after its window exists.
 
-## Goals not met, and what limits them
+## Where the figures stand against their goals, and what limits them
+
+The table's last column says which goals this run met; what holds each figure where it
+is:
 
 - **Headless CPU against its floor** (${hl_steady} % against ${tm_steady} %, the absolute
   goal of 1 % is met): the program wakes as often as the floor, 20 times a second, but
   each wake-up does work where the floor does none: a cycle step and, on every
-  Collect, a rewrite of the terminal readout. That is about
+  Collect where the screen changed, a rewrite of the terminal readout. That is about
   $(awk -v a="$hl_steady" -v b="$tm_steady" 'BEGIN { printf "%.0f", (a - b) / 100 / 20 * 1e6 }') µs
   per wake-up, far above the ${measurement_ns} ns of a measurement with warm caches:
   after 50 ms asleep the step runs from cold caches. A floor that does nothing
   cannot be approached within 1.5× by any program that works on each tick.
 - **GTK CPU against its floor** (${gtk_steady} % against ${fg_steady} %): each Collect step
   draws its texts with Pango and Cairo into the window's image and has GTK repaint the
-  drawing area; the bare window draws nothing after its first frame. The X server adds
+  drawing area where a text changed (an identical text in its place is left alone);
+  the bare window draws nothing after its first frame. The X server adds
   $(front 9 gtk 1000) s over the run, against $(front 9 floor_gtk -) s for the bare window.
-- **One measurement** (goal 5 µs): about four fifths of it is the Linux Win32 subset's
-  text output, not the program: every TextOutA converts its code-page-932 bytes with
-  iconv, builds UTF-8 strings and updates the screen map; the cycle, the protocol and
+- **One measurement** (goal 5 µs): most of it is the Linux Win32 subset's text output,
+  not the program: every TextOutA decodes its code-page-932 bytes (iconv only for
+  double-byte characters), builds UTF-8 strings and updates the screen map; the cycle, the protocol and
   the simulated counter alone take the floor's ${measurement_floor_ns} ns. Runs on this
   machine vary by up to a third with other load, so this figure moves around the goal.
 - **No-device text within 100 ms** (headless): the program draws its first text on the
