@@ -79,6 +79,18 @@ void formatValue(Text& text, const char* format, double value) {
     maskDigits(text.bytes, text.length, value);
 }
 
+// A value line: the number, or dashes at or below the threshold, then its unit.
+void showValueLine(int y, double value, double threshold, const char* format, const char* unit) {
+    Text text;
+    if (value > threshold) {
+        formatValue(text, format, value);
+    } else {
+        formatText(text, "%s", dashText);
+    }
+    drawText(0, y, text);
+    drawLiteral(370, y, unit);
+}
+
 }  // namespace
 
 void beginDrawing() {
@@ -112,25 +124,11 @@ void showCounts(int32_t periodCount, int32_t divider) {
 }
 
 void showPeriod(double value) {
-    Text text;
-    if (value > 1.0) {
-        formatValue(text, periodFormat, value);
-    } else {
-        formatText(text, "%s", dashText);
-    }
-    drawText(0, 150, text);
-    drawLiteral(370, 150, periodUnit);
+    showValueLine(150, value, 1.0, periodFormat, periodUnit);
 }
 
 void showFrequency(double value) {
-    Text text;
-    if (value > 0.1) {
-        formatValue(text, frequencyFormat, value);
-    } else {
-        formatText(text, "%s", dashText);
-    }
-    drawText(0, 200, text);
-    drawLiteral(370, 200, frequencyUnit);
+    showValueLine(200, value, 0.1, frequencyFormat, frequencyUnit);
 }
 
 void showMode(int32_t autoRange) {
