@@ -19,9 +19,8 @@
 
 namespace {
 
-// The number in the count and divider lines follows a 7-byte label.
-constexpr size_t labelBytes = 7;
-const std::string dashes = "  ------------  ";
+using program_run::dashes;
+using program_run::labelBytes;
 
 // One evaluation as drawn: the count and divider lines, then the period line.
 struct Reading {

@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr size_t labelBytes = 7;
-const std::string dashes = "  ------------  ";
+using program_run::dashes;
+using program_run::labelBytes;
 
 struct Key {
     double atSeconds;

@@ -29,4 +29,9 @@ const std::vector<DrawnText>& drawn();
 // The last text drawn at (x, y), or "" when none was.
 std::string lastAt(int x, int y);
 
+// The number in the count and divider lines follows a 7-byte label.
+constexpr size_t labelBytes = 7;
+// The period and frequency lines when there is no value.
+inline const std::string dashes = "  ------------  ";
+
 }  // namespace program_run
