@@ -279,8 +279,8 @@ is:
   (the virtual clock skips the timer wait). The search over the tty backend takes
   ${search_ms} ms of it.
 - **Automatic range, time to the first reading** (goal: two gates plus 2.5 s): met
-  everywhere except with divider 4 (inputs below about 10 Hz at instant answers, below
-  about 13 Hz at 9600 baud) where the gate is shorter than about 1.3 s. Divider 4 waits
+  everywhere except with divider 4 (inputs below about 10 Hz with instant answers,
+  below about 8 Hz at 9600 baud) where the gate is shorter than about 1.3 s. Divider 4 waits
   for 30 evaluations before its first valid reading, 3.1 s after its configuration with
   instant answers and 4.65 s at 9600 baud (a frame every 150 ms), and the reading is
   then drawn on the next eleventh evaluation; the first reading comes after 3.85 s to
@@ -316,7 +316,7 @@ is given up early. What that gives, checked by the sweeps below:
 
 | input | divider | gate |
 |---|---:|---:|
-| 0.1 Hz to about 10 Hz (13 Hz at 9600 baud) | 4 | 0.3 s to 40 s |
+| 0.1 Hz to about 10 Hz (about 8 Hz at 9600 baud) | 4 | 0.4 s to 40 s |
 | about 10 Hz to 80 Hz | 10 | 0.125 s to 1 s |
 | 80 Hz to 100 Hz | 100 or 10 | 1 s to 1.25 s, or 0.125 s |
 | 100 Hz to 800 Hz, then each decade up to 80 kHz | 100 … 10000 | 0.125 s to 1.25 s |

@@ -134,6 +134,12 @@ int32_t dividerForSample(int32_t difference, int32_t intervalMicros) {
     if (gate >= aimedShortestGate && gate <= aimedLongestGate) {
         return byDigits;
     }
+    // A single edge only says that the period is below the interval, or up to twice it:
+    // divider 10 still fits where the interval allows a gate inside the band, and a gate
+    // that turns out too long is given up as soon as it shows.
+    if (difference == 1 && byDigits * periodMicros / 2 <= aimedLongestGate) {
+        return byDigits;
+    }
     return dividerForPeriod(periodMicros);
 }
 

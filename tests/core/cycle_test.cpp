@@ -166,13 +166,14 @@ TEST_F(Cycle, TimesTheIntervalBetweenTheRangeSamplesWithTheCountersClock) {
         uint32_t secondLive;
         int32_t divider;
     } cases[] = {
-        {95, 5000, 100000, 1000},           // 1 kHz sampled 95 ms apart: 100 would give 0.1 s
-        {110, 5000, 115000, 1000},          // 1 kHz, 110 ms
-        {150, 20000, 170000, 1000},         // 1 kHz, 150 ms (a slow link)
-        {105, 20000, 170000, 100},          // 700 Hz, 150 ms: 1000 would give 1.43 s
-        {1, 20000, 170000, 4},              // one edge in 150 ms: below 13.3 Hz
-        {1, 100000, 30000, 10},             // the first edge came between: 100 ms assumed
-        {100, 100000, 120000, 1000},        // 20 ms cannot be: 100 ms assumed
+        {95, 5000, 100000, 1000},     // 1 kHz sampled 95 ms apart: 100 would give 0.1 s
+        {110, 5000, 115000, 1000},    // 1 kHz, 110 ms
+        {150, 20000, 170000, 1000},   // 1 kHz, 150 ms (a slow link)
+        {105, 20000, 170000, 100},    // 700 Hz, 150 ms: 1000 would give 1.43 s
+        {1, 20000, 170000, 10},       // one edge in 150 ms: 10 fits down to 7.7 Hz
+        {1, 20000, 320000, 4},        // one edge in 300 ms: a gate of 10 would be 1.5 s or more
+        {1, 100000, 30000, 10},       // the first edge came between: 100 ms assumed
+        {100, 100000, 120000, 1000},  // 20 ms cannot be: 100 ms assumed
         {8, 0x7FFFFFF0u, 0x80000010u, 10},  // a count beyond 2^31: 100 ms assumed
     };
     for (const auto& c : cases) {
