@@ -316,10 +316,10 @@ is given up early. What that gives, checked by the sweeps below:
 
 | input | divider | gate |
 |---|---:|---:|
-| 0.1 Hz to about 10 Hz (about 8 Hz at 9600 baud) | 4 | 0.4 s to 40 s |
-| about 10 Hz to 80 Hz | 10 | 0.125 s to 1 s |
-| 80 Hz to 100 Hz | 100 or 10 | 1 s to 1.25 s, or 0.125 s |
-| 100 Hz to 800 Hz, then each decade up to 80 kHz | 100 … 10000 | 0.125 s to 1.25 s |
+| 0.1 Hz to about 7.7 Hz | 4 | 0.5 s to 40 s |
+| about 7.7 Hz to 80 Hz | 10 (4 up to 10 Hz when no edge came between the samples) | 0.125 s to 1.3 s |
+| 80 Hz to 800 Hz | 100 (10 may come first from 80 Hz to 100 Hz) | 0.125 s to 1.25 s |
+| 800 Hz to 8 kHz, 8 kHz to 80 kHz | 1000, 10000 | 0.125 s to 1.25 s |
 | 80 kHz to 800 kHz | 100000 | 0.125 s to 1.25 s |
 | 800 kHz to 1 MHz | 1000000 | 1 s to 1.25 s |
 
