@@ -279,13 +279,14 @@ is:
   (the virtual clock skips the timer wait). The search over the tty backend takes
   ${search_ms} ms of it.
 - **Automatic range, time to the first reading** (goal: two gates plus 2.5 s): met
-  everywhere except with divider 4 (inputs below about 10 Hz with instant answers,
-  below about 8 Hz at 9600 baud) where the gate is shorter than about 1.3 s. Divider 4 waits
+  everywhere except for some inputs with divider 4 whose gate is under about 1.3 s:
+  3.5 Hz to 7.6 Hz with instant answers, 2.8 Hz to 7.6 Hz at 9600 baud. Divider 4 waits
   for 30 evaluations before its first valid reading, 3.1 s after its configuration with
   instant answers and 4.65 s at 9600 baud (a frame every 150 ms), and the reading is
   then drawn on the next eleventh evaluation; the first reading comes after 3.85 s to
-  7.4 s there. Those thresholds and the display's refresh are kept as they were; see
-  the table by divider below.
+  7.4 s there (6.15 s and 7.4 s where a single edge between the range samples first
+  chose divider 10). Those thresholds and the display's refresh are kept as they were;
+  see the table by divider.
 
 ## Commands
 
@@ -355,7 +356,7 @@ $(fronts_rows)
 
 Each frequency is measured by the whole program (WinMain, headless front, virtual clock,
 simulated counter, no faults) for 30 s, or for three gates of divider 4 and 15 s more
-below 0.53 Hz. *bound* is one count tick (10^6 / periodCount ppm) plus one unit of the
+below 0.8 Hz. *bound* is one count tick (10^6 / periodCount ppm) plus one unit of the
 last digit shown: the readout hides the digits beyond about seven significant ones
 behind "_" without rounding, so a shown value can be short by up to one unit of its last
 digit. With jitter the bound also counts the input's own spread over a gate (each of the
