@@ -106,6 +106,7 @@ private:
     size_t queuedBytes_ = 0;     // unread bytes in outgoing_
     size_t headOffset_ = 0;      // bytes of outgoing_.front() already read
     uint64_t streamOffset_ = 0;  // position in the endless stream's pattern
+    uint64_t lineFreeAt_ = 0;    // when the last answer byte on the line has left
     uint64_t lastCallMicros_ = 0;
     std::vector<std::string> commands_;
 };

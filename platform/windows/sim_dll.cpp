@@ -3,6 +3,7 @@
 // the stand-in takes its scenario from environment variables of its own:
 //   PULSEMETER_SIM_FREQUENCY   input frequency in Hz (default 1000)
 //   PULSEMETER_SIM_JITTER_PPM  period jitter in parts per million (default 0)
+//   PULSEMETER_SIM_BAUD        answers at this line speed, 50 to 10000000 (default: at once)
 //   PULSEMETER_SIM_NO_DEVICE   1: no counter attached
 //   PULSEMETER_SIM_DEVICE_LOG  file that receives the device's traffic, line by line
 #include <cstdio>
@@ -33,6 +34,7 @@ void configureFromEnvironment() {
     scenario.frequencyHz =
         numberFromEnvironment("PULSEMETER_SIM_FREQUENCY", scenario.frequencyHz, 0.01, 1e7);
     scenario.jitterPpm = numberFromEnvironment("PULSEMETER_SIM_JITTER_PPM", 0.0, 0.0, 1e5);
+    scenario.baud = numberFromEnvironment("PULSEMETER_SIM_BAUD", 0.0, 50.0, 1e7);
     const char* noDevice = std::getenv("PULSEMETER_SIM_NO_DEVICE");
     if (noDevice != nullptr && noDevice[0] == '1') {
         scenario.deviceCount = 0;
