@@ -23,6 +23,8 @@ struct SimOptions {
     std::vector<FrequencyStep> changes;
     double stopAtSeconds = -1.0;  // negative: the input never stops
     bool noDevice = false;
+    std::vector<double> unplugAt;  // the counter is pulled out at these times
+    std::vector<double> plugAt;    // and plugged (back) in at these
     bool headless = false;
     bool virtualTime = false;
     double runForSeconds = -1.0;  // negative: until the user ends it
