@@ -56,9 +56,10 @@ row "floor: a timer once a second" "$(cpu)" "$steady_pct" "$peak_mib" "floor_tim
 measure_run "$work" "$real_seconds" "$sim" --headless --no-device --run-for "$real_seconds"
 row "pulsemeter-sim, no counter" "$(cpu)" "$steady_pct" "$peak_mib" "headless, live readout to a file"
 if [[ -x $tty_program ]]; then
-  # No --run-for here: the terminal's Ctrl-C ends it as the window's close button would.
-  measure_run "$work" "$real_seconds" timeout -s INT "$real_seconds" env -u DISPLAY \
-    -u WAYLAND_DISPLAY "$tty_program"
+  # No --run-for here: a SIGTERM ends it (SIGINT may be ignored in a script). The shell
+  # becomes the program (exec), so that the program is the one measured.
+  measure_run "$work" "$real_seconds" env -u DISPLAY -u WAYLAND_DISPLAY sh -c \
+    '(sleep "$1"; kill -TERM $$) & exec "$2" </dev/null' sh "$real_seconds" "$tty_program"
   row "pulsemeter (tty), no USB serial port" "$(cpu)" "$steady_pct" "$peak_mib" \
     "lists the system's ports once a second"
 fi
