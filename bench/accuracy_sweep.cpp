@@ -89,6 +89,7 @@ Outcome runAt(double frequencyHz, double jitterPpm, double seconds) {
     platform::FrontConfig config;
     config.front = platform::FrontKind::Headless;
     config.clock = platform::ClockKind::Virtual;
+    config.recordTimerCalls = true;
     platform::platformStart(config);
     sim::Scenario scenario;
     scenario.frequencyHz = frequencyHz;
