@@ -52,12 +52,25 @@ constexpr double longestPeriodMicros = 10500000.0;
 // as too long: room for an input's jitter.
 constexpr double estimateMargin = 1.05;
 
+// Set by a device call that reports the counter gone (unplugged, or its driver lost
+// it); the step that made the call then drops the device.
+bool deviceGone = false;
+
+void noteStatus(FT_STATUS status) {
+    // Calls on a handle that was never opened fail too, but nothing was lost then.
+    if ((status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND) &&
+        deviceConnection.deviceHandle != nullptr) {
+        deviceGone = true;
+    }
+}
+
 void writeCommand(const CounterCommand& command) {
     char buffer[commandBufferSize];
     std::memcpy(buffer, command.bytes, static_cast<size_t>(command.length));
     DWORD written = 0;
     deviceConnection.lastStatus = FT_Write(deviceConnection.deviceHandle, buffer,
                                            static_cast<DWORD>(command.length), &written);
+    noteStatus(deviceConnection.lastStatus);
 }
 
 // Bytes waiting, at most one read's worth. A failing status query reads as nothing
@@ -66,7 +79,10 @@ DWORD pendingBytes() {
     DWORD rxBytes = 0;
     DWORD txBytes = 0;
     DWORD eventWord = 0;
-    if (FT_GetStatus(deviceConnection.deviceHandle, &rxBytes, &txBytes, &eventWord) != FT_OK) {
+    const FT_STATUS status =
+        FT_GetStatus(deviceConnection.deviceHandle, &rxBytes, &txBytes, &eventWord);
+    if (status != FT_OK) {
+        noteStatus(status);
         return 0;
     }
     return rxBytes > static_cast<DWORD>(readChunkBytes) ? static_cast<DWORD>(readChunkBytes)
@@ -76,6 +92,7 @@ DWORD pendingBytes() {
 DWORD readBytes(unsigned char* buffer, DWORD count) {
     DWORD got = 0;
     deviceConnection.lastStatus = FT_Read(deviceConnection.deviceHandle, buffer, count, &got);
+    noteStatus(deviceConnection.lastStatus);
     return got;
 }
 
@@ -316,11 +333,26 @@ void stepNoDevice(HWND window) {
     endDrawing();
 }
 
+// The counter has gone: nothing of its readout may stay on screen, so the window is
+// erased to its background before the no-device text is drawn as with no device; the
+// watch then looks for it.
+void dropDevice(HWND window) {
+    deviceGone = false;
+    dropLostDevice(window);
+    InvalidateRect(window, nullptr, TRUE);
+    UpdateWindow(window);
+    stepNoDevice(window);
+}
+
 void stepConfigure(HWND window) {
     KillTimer(window, cycleTimerId);
     const ConfigurationSequence sequence = configurationSequence(measurementState.divider);
     for (const CounterCommand& command : sequence.commands) {
         writeCommand(command);
+        if (deviceGone) {
+            dropDevice(window);
+            return;
+        }
     }
     measurementState.cycleState = Drain;
     SetTimer(window, cycleTimerId, cycleTickMs, nullptr);
@@ -329,9 +361,9 @@ void stepConfigure(HWND window) {
 // Throws away whatever the counter sent before the new configuration. A counter that
 // never stops sending must not freeze the window, so one step reads a bounded amount
 // and the drain goes on at the next tick.
-void stepDrain() {
+void stepDrain(HWND window) {
     unsigned char buffer[readChunkBytes];
-    for (int reads = 0;; ++reads) {
+    for (int reads = 0; !deviceGone; ++reads) {
         const DWORD pending = pendingBytes();
         if (pending == 0) {
             break;
@@ -341,14 +373,22 @@ void stepDrain() {
         }
         readBytes(buffer, pending);
     }
+    if (deviceGone) {
+        dropDevice(window);
+        return;
+    }
     measurementState.cycleState = Query;
     measurementState.ticksSinceConfig = 0;
 }
 
-void stepQuery() {
+void stepQuery(HWND window) {
     const QuerySequence sequence = querySequence();
     for (const CounterCommand& command : sequence.commands) {
         writeCommand(command);
+        if (deviceGone) {
+            dropDevice(window);
+            return;
+        }
     }
     measurementState.cycleState = Collect;
 }
@@ -371,13 +411,18 @@ void noteMissingFrame() {
     }
 }
 
-void stepCollect() {
+void stepCollect(HWND window) {
     beginDrawing();
     unsigned char buffer[readChunkBytes] = {};
     const DWORD pending = pendingBytes();
     DWORD got = 0;
     if (pending >= static_cast<DWORD>(responseFrameLength)) {
         got = readBytes(buffer, pending);
+    }
+    if (deviceGone) {
+        endDrawing();
+        dropDevice(window);
+        return;
     }
     if (pending == static_cast<DWORD>(responseFrameLength) && got == pending) {
         measurementState.collectsWithoutFrame = 0;
@@ -410,6 +455,7 @@ int32_t settleTicks() {
 }
 
 void runCycleStep(HWND window) {
+    deviceGone = false;
     switch (measurementState.cycleState) {
         case NoDevice:
             stepNoDevice(window);
@@ -418,13 +464,13 @@ void runCycleStep(HWND window) {
             stepConfigure(window);
             break;
         case Drain:
-            stepDrain();
+            stepDrain(window);
             break;
         case Query:
-            stepQuery();
+            stepQuery(window);
             break;
         case Collect:
-            stepCollect();
+            stepCollect(window);
             break;
         default:
             break;

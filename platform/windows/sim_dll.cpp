@@ -4,7 +4,10 @@
 //   PULSEMETER_SIM_FREQUENCY   input frequency in Hz (default 1000)
 //   PULSEMETER_SIM_JITTER_PPM  period jitter in parts per million (default 0)
 //   PULSEMETER_SIM_BAUD        answers at this line speed, 50 to 10000000 (default: at once)
-//   PULSEMETER_SIM_NO_DEVICE   1: no counter attached
+//   PULSEMETER_SIM_NO_DEVICE   1: no counter attached (until PULSEMETER_SIM_PLUG_AT)
+//   PULSEMETER_SIM_UNPLUG_AT   seconds after loading at which the counter is pulled out,
+//                              comma-separated ("3,20")
+//   PULSEMETER_SIM_PLUG_AT     seconds at which it is plugged (back) in ("5,25")
 //   PULSEMETER_SIM_DEVICE_LOG  file that receives the device's traffic, line by line
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,32 @@ double numberFromEnvironment(const char* name, double fallback, double low, doub
     return value;
 }
 
+constexpr int maxPlugTimes = 16;
+
+// A comma-separated list of times in seconds; anything else (or too many) is no list.
+int timesFromEnvironment(const char* name, double* times) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return 0;
+    }
+    int count = 0;
+    for (;;) {
+        char* end = nullptr;
+        const double value = std::strtod(text, &end);
+        if (end == text || !(value >= 0 && value <= 1e9) || count == maxPlugTimes) {
+            return 0;
+        }
+        times[count++] = value;
+        if (*end == '\0') {
+            return count;
+        }
+        if (*end != ',') {
+            return 0;
+        }
+        text = end + 1;
+    }
+}
+
 void configureFromEnvironment() {
     sim::Scenario scenario;
     scenario.frequencyHz =
@@ -36,8 +65,15 @@ void configureFromEnvironment() {
     scenario.jitterPpm = numberFromEnvironment("PULSEMETER_SIM_JITTER_PPM", 0.0, 0.0, 1e5);
     scenario.baud = numberFromEnvironment("PULSEMETER_SIM_BAUD", 0.0, 50.0, 1e7);
     const char* noDevice = std::getenv("PULSEMETER_SIM_NO_DEVICE");
-    if (noDevice != nullptr && noDevice[0] == '1') {
+    double unplugAt[maxPlugTimes];
+    double plugAt[maxPlugTimes];
+    const int unplugs = timesFromEnvironment("PULSEMETER_SIM_UNPLUG_AT", unplugAt);
+    const int plugs = timesFromEnvironment("PULSEMETER_SIM_PLUG_AT", plugAt);
+    const bool startUnplugged = noDevice != nullptr && noDevice[0] == '1';
+    if (startUnplugged && plugs == 0) {
         scenario.deviceCount = 0;
+    } else {
+        sim::addPlugWindows(scenario, startUnplugged, unplugAt, unplugs, plugAt, plugs);
     }
     const char* logPath = std::getenv("PULSEMETER_SIM_DEVICE_LOG");
     if (logPath != nullptr && *logPath != '\0') {
