@@ -140,6 +140,10 @@ void watchForDevice(HWND window) {
     }
     armAfterReturn();
     KillTimer(window, watchTimerId);
+    // The no-device text goes: the readout's lines do not cover all of it, and a
+    // counter is there now.
+    InvalidateRect(window, nullptr, TRUE);
+    UpdateWindow(window);
     SetTimer(window, cycleTimerId, cycleTickMs, nullptr);
 }
 

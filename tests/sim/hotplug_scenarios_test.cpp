@@ -168,6 +168,9 @@ TEST_P(HotplugScenario, LossReturnAndWatch) {
         }
     }
     ASSERT_GE(firstReading, 0) << "no reading after the return";
+    // The no-device text was erased when the counter came back, not left half covered by
+    // the count line.
+    EXPECT_EQ(fake::textAt(10, 10), "");
     EXPECT_LE(firstReading, h.returnAt + 3.0);
     EXPECT_STREQ(openedSerialNumber, h.servedBy);
     EXPECT_NE(deviceConnection.deviceHandle, nullptr);
