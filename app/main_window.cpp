@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/measurement.h"
 #include "app/menu.h"
 #include "core/cycle.h"
 #include "core/readout.h"
@@ -34,7 +35,6 @@ int createMainWindow(HINSTANCE instance, int showCommand) {
     if (window == nullptr) {
         return 0;
     }
-    mainWindow = window;
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     SetTimer(window, cycleTimerId, startTimerMs, nullptr);
@@ -46,7 +46,7 @@ int createMainWindow(HINSTANCE instance, int showCommand) {
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
-            openFirstDevice();
+            searchAtStart();
             break;
         case WM_DESTROY:
             KillTimer(window, cycleTimerId);
@@ -67,13 +67,13 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         case WM_CHAR:
             applyRangeCommand(wParam);
-            runCycleStep(window);
+            runMeasurementStep(window);
             break;
         case WM_TIMER:
             if (wParam == watchTimerId) {
-                watchForDevice(window);
+                lookForDevice(window);
             } else {
-                runCycleStep(window);
+                runMeasurementStep(window);
             }
             break;
         default:
@@ -85,6 +85,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
                    int showCommand) {
     (void)commandLine;
+    // Every run starts from the same records, so that a second run in one process (as
+    // the tests make) behaves as the first.
+    resetMeasurementState();
+    resetDeviceConnection();
     if (previousInstance == nullptr && registerMainClass(instance) == 0) {
         return 0;
     }

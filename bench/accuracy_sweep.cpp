@@ -23,9 +23,6 @@
 
 namespace {
 
-const MeasurementState initialState = measurementState;
-const DeviceConnection initialConnection = deviceConnection;
-
 // A number as drawn: "_" stands for a digit that is not shown. The value is read with the
 // hidden digits as 0; `unit` is the place value of the last digit shown.
 struct ShownNumber {
@@ -95,8 +92,8 @@ struct Outcome {
 };
 
 Outcome runAt(double frequencyHz, double jitterPpm, double baud, double seconds) {
-    measurementState = initialState;
-    deviceConnection = initialConnection;
+    resetMeasurementState();
+    resetDeviceConnection();
     platform::FrontConfig config;
     config.front = platform::FrontKind::Headless;
     config.clock = platform::ClockKind::Virtual;

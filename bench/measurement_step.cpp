@@ -8,16 +8,12 @@
 #include <cstdint>
 
 #include "bench/bench_window.h"
+#include "app/measurement.h"
 #include "core/cycle.h"
 #include "core/readout.h"
 #include "device/connection.h"
 
 namespace {
-
-// The records as they stand before the program's first message (both are constant
-// initialised, so these copies see their initial values).
-const MeasurementState initialState = measurementState;
-const DeviceConnection initialConnection = deviceConnection;
 
 constexpr uint64_t tickMicros = uint64_t{cycleTickMs} * 1000;
 
@@ -28,19 +24,18 @@ struct Run {
     void step() {
         now += tickMicros;
         bench::advanceTo(now);
-        runCycleStep(window);
+        runMeasurementStep(window);
     }
 };
 
 // The program as its window's creation leaves it, the device found and opened.
 Run startProgram(double frequencyHz) {
-    measurementState = initialState;
-    deviceConnection = initialConnection;
+    resetMeasurementState();
+    resetDeviceConnection();
     sim::Scenario scenario;
     scenario.frequencyHz = frequencyHz;
     Run run{bench::startRun(scenario), 0};
-    mainWindow = run.window;
-    openFirstDevice();
+    searchAtStart();
     return run;
 }
 
@@ -52,8 +47,8 @@ void measurement(benchmark::State& state) {
     for (int i = 0; i < 400; ++i) {
         run.step();
     }
-    if (measurementState.rangePhase != Measuring || measurementState.divider != 1000 ||
-        measurementState.cycleState != Query) {
+    if (measurementState.rangePhase != RangePhase::Measuring || measurementState.divider != 1000 ||
+        measurementState.cycleState != CycleState::Query) {
         state.SkipWithError("the automatic range did not settle on divider 1000");
         return;
     }
@@ -61,7 +56,8 @@ void measurement(benchmark::State& state) {
         run.step();  // Query
         run.step();  // Collect: evaluate, draw
     }
-    if (measurementState.cycleState != Query || measurementState.rangePhase != Measuring) {
+    if (measurementState.cycleState != CycleState::Query ||
+        measurementState.rangePhase != RangePhase::Measuring) {
         state.SkipWithError("a measurement did not complete in its two steps");
     }
     state.SetLabel(bench::drawingLabel());

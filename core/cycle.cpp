@@ -4,27 +4,32 @@
 
 #include "core/protocol.h"
 #include "core/readout.h"
-#include "device/connection.h"
 #include "platform/d2xx.h"
 
-MeasurementState measurementState = {
-    NoDevice,   // cycleState
-    Measuring,  // rangePhase
-    8000000,    // divider
-    1,          // autoRange
-    0,          // ticksSinceConfig
-    0,          // refreshCounter
-    0,          // previousPeriodCount
-    0,          // firstRangeSample
-    0,          // collectsWithoutFrame
-    0,          // firstRangeLive
-    0,          // gateComplete
-    0,          // configRangeCount
-    0,          // previousLiveCount
-    0,          // previousRangeCount
-    0,          // referenceLiveCount
-    0,          // referenceRangeCount
+namespace {
+
+constexpr MeasurementState initialMeasurementState = {
+    CycleState::NoDevice,   // cycleState
+    RangePhase::Measuring,  // rangePhase
+    8000000,                // divider
+    1,                      // autoRange
+    0,                      // ticksSinceConfig
+    0,                      // refreshCounter
+    0,                      // previousPeriodCount
+    0,                      // firstRangeSample
+    0,                      // collectsWithoutFrame
+    0,                      // firstRangeLive
+    0,                      // gateComplete
+    0,                      // configRangeCount
+    0,                      // previousLiveCount
+    0,                      // previousRangeCount
+    0,                      // referenceLiveCount
+    0,                      // referenceRangeCount
 };
+
+}  // namespace
+
+MeasurementState measurementState = initialMeasurementState;
 
 namespace {
 
@@ -52,14 +57,17 @@ constexpr double longestPeriodMicros = 10500000.0;
 // as too long: room for an input's jitter.
 constexpr double estimateMargin = 1.05;
 
+// The counter of the step being run, as runCycleStep was given it.
+FT_STATUS unusedStatus = FT_OK;
+CycleDevice device = {nullptr, &unusedStatus};
+
 // Set by a device call that reports the counter gone (unplugged, or its driver lost
-// it); the step that made the call then drops the device.
+// it); the step that made the call then gives the device up.
 bool deviceGone = false;
 
 void noteStatus(FT_STATUS status) {
     // Calls on a handle that was never opened fail too, but nothing was lost then.
-    if ((status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND) &&
-        deviceConnection.deviceHandle != nullptr) {
+    if ((status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND) && device.handle != nullptr) {
         deviceGone = true;
     }
 }
@@ -68,9 +76,9 @@ void writeCommand(const CounterCommand& command) {
     char buffer[commandBufferSize];
     std::memcpy(buffer, command.bytes, static_cast<size_t>(command.length));
     DWORD written = 0;
-    deviceConnection.lastStatus = FT_Write(deviceConnection.deviceHandle, buffer,
-                                           static_cast<DWORD>(command.length), &written);
-    noteStatus(deviceConnection.lastStatus);
+    *device.lastStatus =
+        FT_Write(device.handle, buffer, static_cast<DWORD>(command.length), &written);
+    noteStatus(*device.lastStatus);
 }
 
 // Bytes waiting, at most one read's worth. A failing status query reads as nothing
@@ -79,8 +87,7 @@ DWORD pendingBytes() {
     DWORD rxBytes = 0;
     DWORD txBytes = 0;
     DWORD eventWord = 0;
-    const FT_STATUS status =
-        FT_GetStatus(deviceConnection.deviceHandle, &rxBytes, &txBytes, &eventWord);
+    const FT_STATUS status = FT_GetStatus(device.handle, &rxBytes, &txBytes, &eventWord);
     if (status != FT_OK) {
         noteStatus(status);
         return 0;
@@ -91,8 +98,8 @@ DWORD pendingBytes() {
 
 DWORD readBytes(unsigned char* buffer, DWORD count) {
     DWORD got = 0;
-    deviceConnection.lastStatus = FT_Read(deviceConnection.deviceHandle, buffer, count, &got);
-    noteStatus(deviceConnection.lastStatus);
+    *device.lastStatus = FT_Read(device.handle, buffer, count, &got);
+    noteStatus(*device.lastStatus);
     return got;
 }
 
@@ -119,8 +126,8 @@ int32_t scaledCount(int32_t count) {
 }
 
 void restartRanging() {
-    measurementState.rangePhase = FirstSample;
-    measurementState.cycleState = Configure;
+    measurementState.rangePhase = RangePhase::FirstSample;
+    measurementState.cycleState = CycleState::Configure;
     measurementState.divider = restartDivider;
     measurementState.ticksSinceConfig = 0;
 }
@@ -175,11 +182,11 @@ int32_t sampleInterval(int32_t firstLive, int32_t secondLive) {
 }
 
 void evaluateRangeSample(const FrameCounts& counts) {
-    if (measurementState.rangePhase == FirstSample) {
+    if (measurementState.rangePhase == RangePhase::FirstSample) {
         measurementState.firstRangeSample = counts.rangeCount;
         measurementState.firstRangeLive = counts.liveCount;
-        measurementState.rangePhase = SecondSample;
-        measurementState.cycleState = Query;
+        measurementState.rangePhase = RangePhase::SecondSample;
+        measurementState.cycleState = CycleState::Query;
         return;
     }
     const int32_t difference =
@@ -187,15 +194,15 @@ void evaluateRangeSample(const FrameCounts& counts) {
                              static_cast<uint32_t>(measurementState.firstRangeSample));
     measurementState.divider = dividerForSample(
         difference, sampleInterval(measurementState.firstRangeLive, counts.liveCount));
-    measurementState.rangePhase = Measuring;
-    measurementState.cycleState = Configure;
+    measurementState.rangePhase = RangePhase::Measuring;
+    measurementState.cycleState = CycleState::Configure;
 }
 
 // Configures a divider chosen from a measured gate, without ranging again.
 void configureDivider(int32_t divider) {
     measurementState.divider = divider;
-    measurementState.rangePhase = Measuring;
-    measurementState.cycleState = Configure;
+    measurementState.rangePhase = RangePhase::Measuring;
+    measurementState.cycleState = CycleState::Configure;
     measurementState.ticksSinceConfig = 0;
 }
 
@@ -319,7 +326,7 @@ void evaluateMeasurement(const FrameCounts& counts) {
 
 void evaluateFrame(const unsigned char* frame) {
     const FrameCounts counts = decodeFrame(frame);
-    if (measurementState.rangePhase > 0) {
+    if (static_cast<int32_t>(measurementState.rangePhase) > 0) {
         evaluateRangeSample(counts);
     } else {
         evaluateMeasurement(counts);
@@ -328,20 +335,15 @@ void evaluateFrame(const unsigned char* frame) {
 
 void stepNoDevice(HWND window) {
     KillTimer(window, cycleTimerId);
-    beginDrawing();
+    beginDrawing(window);
     showNoDevice();
     endDrawing();
 }
 
-// The counter has gone: nothing of its readout may stay on screen, so the window is
-// erased to its background before the no-device text is drawn as with no device; the
-// watch then looks for it.
-void dropDevice(HWND window) {
-    deviceGone = false;
-    dropLostDevice(window);
-    InvalidateRect(window, nullptr, TRUE);
-    UpdateWindow(window);
-    stepNoDevice(window);
+// The counter has gone: the cycle has no device, and the caller, told so, closes the
+// counter and clears the window.
+void dropDevice() {
+    measurementState.cycleState = CycleState::NoDevice;
 }
 
 void stepConfigure(HWND window) {
@@ -350,18 +352,18 @@ void stepConfigure(HWND window) {
     for (const CounterCommand& command : sequence.commands) {
         writeCommand(command);
         if (deviceGone) {
-            dropDevice(window);
+            dropDevice();
             return;
         }
     }
-    measurementState.cycleState = Drain;
+    measurementState.cycleState = CycleState::Drain;
     SetTimer(window, cycleTimerId, cycleTickMs, nullptr);
 }
 
 // Throws away whatever the counter sent before the new configuration. A counter that
 // never stops sending must not freeze the window, so one step reads a bounded amount
 // and the drain goes on at the next tick.
-void stepDrain(HWND window) {
+void stepDrain() {
     unsigned char buffer[readChunkBytes];
     for (int reads = 0; !deviceGone; ++reads) {
         const DWORD pending = pendingBytes();
@@ -374,23 +376,23 @@ void stepDrain(HWND window) {
         readBytes(buffer, pending);
     }
     if (deviceGone) {
-        dropDevice(window);
+        dropDevice();
         return;
     }
-    measurementState.cycleState = Query;
+    measurementState.cycleState = CycleState::Query;
     measurementState.ticksSinceConfig = 0;
 }
 
-void stepQuery(HWND window) {
+void stepQuery() {
     const QuerySequence sequence = querySequence();
     for (const CounterCommand& command : sequence.commands) {
         writeCommand(command);
         if (deviceGone) {
-            dropDevice(window);
+            dropDevice();
             return;
         }
     }
-    measurementState.cycleState = Collect;
+    measurementState.cycleState = CycleState::Collect;
 }
 
 // A counter that stopped answering must not leave its last reading on screen looking
@@ -404,7 +406,7 @@ void noteMissingFrame() {
         showFrequency(0.0);
     }
     if (measurementState.collectsWithoutFrame % staleCollectSteps == 0) {
-        measurementState.cycleState = Query;
+        measurementState.cycleState = CycleState::Query;
         if (measurementState.collectsWithoutFrame >= 2 * staleCollectSteps) {
             measurementState.collectsWithoutFrame = staleCollectSteps;
         }
@@ -412,7 +414,7 @@ void noteMissingFrame() {
 }
 
 void stepCollect(HWND window) {
-    beginDrawing();
+    beginDrawing(window);
     unsigned char buffer[readChunkBytes] = {};
     const DWORD pending = pendingBytes();
     DWORD got = 0;
@@ -421,14 +423,14 @@ void stepCollect(HWND window) {
     }
     if (deviceGone) {
         endDrawing();
-        dropDevice(window);
+        dropDevice();
         return;
     }
     if (pending == static_cast<DWORD>(responseFrameLength) && got == pending) {
         measurementState.collectsWithoutFrame = 0;
         evaluateFrame(buffer);
-        if (measurementState.cycleState == Collect) {
-            measurementState.cycleState = Query;
+        if (measurementState.cycleState == CycleState::Collect) {
+            measurementState.cycleState = CycleState::Query;
         }
         // Only evaluations count towards settling: on a slow link a frame spans several
         // Collect steps, and counting those would judge a gate before it can have ended.
@@ -440,7 +442,7 @@ void stepCollect(HWND window) {
         // More than a frame means the answers are out of step: they were read and
         // dropped above, and asking again is the only way the measurement resumes.
         if (pending > static_cast<DWORD>(responseFrameLength)) {
-            measurementState.cycleState = Query;
+            measurementState.cycleState = CycleState::Query;
         }
         noteMissingFrame();
     }
@@ -450,31 +452,67 @@ void stepCollect(HWND window) {
 
 }  // namespace
 
+void resetMeasurementState() {
+    measurementState = initialMeasurementState;
+    deviceGone = false;
+    device = CycleDevice{nullptr, &unusedStatus};
+}
+
+void startMeasuring() {
+    measurementState.cycleState = CycleState::Configure;
+    measurementState.rangePhase = RangePhase::FirstSample;
+    measurementState.ticksSinceConfig = 0;
+}
+
+void resumeMeasuring() {
+    measurementState.cycleState = CycleState::Configure;
+    measurementState.rangePhase =
+        measurementState.autoRange == 1 ? RangePhase::FirstSample : RangePhase::Measuring;
+    measurementState.ticksSinceConfig = 0;
+    measurementState.refreshCounter = 0;
+    measurementState.previousPeriodCount = 0;
+    measurementState.collectsWithoutFrame = 0;
+}
+
 int32_t settleTicks() {
     return measurementState.divider == smallestDivider ? 30 : 10;
 }
 
-void runCycleStep(HWND window) {
+CycleOutcome runCycleStep(HWND window, CycleDevice stepDevice) {
+    device = stepDevice;
+    if (device.lastStatus == nullptr) {
+        device.lastStatus = &unusedStatus;
+    }
     deviceGone = false;
     switch (measurementState.cycleState) {
-        case NoDevice:
+        case CycleState::NoDevice:
             stepNoDevice(window);
             break;
-        case Configure:
+        case CycleState::Configure:
             stepConfigure(window);
             break;
-        case Drain:
-            stepDrain(window);
+        case CycleState::Drain:
+            stepDrain();
             break;
-        case Query:
-            stepQuery(window);
+        case CycleState::Query:
+            stepQuery();
             break;
-        case Collect:
+        case CycleState::Collect:
             stepCollect(window);
             break;
         default:
             break;
     }
+    const bool lost = deviceGone;
+    deviceGone = false;
+    device = CycleDevice{nullptr, &unusedStatus};
+    return lost ? CycleOutcome::DeviceLost : CycleOutcome::Running;
+}
+
+void showDeviceLost(HWND window) {
+    InvalidateRect(window, nullptr, TRUE);
+    UpdateWindow(window);
+    stepNoDevice(window);
 }
 
 void toggleRangeMode() {
@@ -493,7 +531,7 @@ void stepRangeUp() {
         measurementState.divider =
             raised > largestRangedDivider ? largestRangedDivider : static_cast<int32_t>(raised);
     }
-    measurementState.cycleState = Configure;
+    measurementState.cycleState = CycleState::Configure;
     measurementState.ticksSinceConfig = 0;
 }
 
@@ -505,7 +543,7 @@ void stepRangeDown() {
     if (measurementState.divider < 10) {
         measurementState.divider = smallestDivider;
     }
-    measurementState.cycleState = Configure;
+    measurementState.cycleState = CycleState::Configure;
     measurementState.ticksSinceConfig = 0;
 }
 

@@ -1,18 +1,21 @@
 // The measurement cycle: a five-state machine stepped by timer 1 and after every
-// character key. It owns MeasurementState.
+// character key. It owns MeasurementState. It works on the counter and the window it
+// is handed; finding, opening and closing the counter are not its business: a step that
+// sees the counter gone says so, and the caller closes it.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/d2xx.h"
 #include "platform/win32.h"
 
-// Stored as plain integers: a value outside these makes a step do nothing.
-enum CycleState : int32_t { NoDevice = 0, Configure = 1, Drain = 2, Query = 3, Collect = 4 };
-enum RangePhase : int32_t { Measuring = 0, FirstSample = 1, SecondSample = 2 };
+// 32 bits wide as stored: a value outside these makes a step do nothing.
+enum class CycleState : int32_t { NoDevice = 0, Configure = 1, Drain = 2, Query = 3, Collect = 4 };
+enum class RangePhase : int32_t { Measuring = 0, FirstSample = 1, SecondSample = 2 };
 
 struct MeasurementState {
-    int32_t cycleState;
-    int32_t rangePhase;
+    CycleState cycleState;
+    RangePhase rangePhase;
     int32_t divider;
     int32_t autoRange;
     // Frames evaluated since the last drain (capped at 100): the settle thresholds count
@@ -49,8 +52,31 @@ constexpr int drainReadsPerStep = 64;
 // queries are sent again.
 constexpr int staleCollectSteps = 20;
 
+// The counter a step talks to: its handle, and where the status of each call goes.
+struct CycleDevice {
+    FT_HANDLE handle;
+    FT_STATUS* lastStatus;
+};
+
+enum class CycleOutcome { Running, DeviceLost };
+
+// The records as at the start of the program.
+void resetMeasurementState();
+// A counter was opened at start: configure it and range.
+void startMeasuring();
+// A counter came back (or came late): the cycle starts over as at start, except that
+// the user's range mode stays and a fixed range keeps its divider. Nothing measured
+// before the loss is carried over.
+void resumeMeasuring();
+
 int32_t settleTicks();
-void runCycleStep(HWND window);
+// One step on `device`, drawing on `window`. DeviceLost: a call reported the counter
+// gone; the cycle has no device now and drew nothing more: the caller closes the
+// counter, then calls showDeviceLost.
+CycleOutcome runCycleStep(HWND window, CycleDevice device);
+// Nothing of a lost counter's readout may stay on screen: the window is erased to its
+// background and the no-device text drawn.
+void showDeviceLost(HWND window);
 void toggleRangeMode();
 void stepRangeUp();
 void stepRangeDown();

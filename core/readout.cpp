@@ -3,8 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-HWND mainWindow = nullptr;
-
 namespace {
 
 constexpr int textBufferSize = 128;
@@ -37,12 +35,13 @@ constexpr char automaticText[] = "\x8e\xa9\x93\xae   ";
 constexpr char fixedText[] = "\x8c\xc5\x92\xe8   ";
 
 struct DrawingObjects {
+    HWND window;
     HDC context;
     HFONT font;
     HGDIOBJ previousFont;
 };
 
-DrawingObjects drawing = {nullptr, nullptr, nullptr};
+DrawingObjects drawing = {nullptr, nullptr, nullptr, nullptr};
 
 struct Text {
     char bytes[textBufferSize];
@@ -93,8 +92,9 @@ void showValueLine(int y, double value, double threshold, const char* format, co
 
 }  // namespace
 
-void beginDrawing() {
-    drawing.context = GetDC(mainWindow);
+void beginDrawing(HWND window) {
+    drawing.window = window;
+    drawing.context = GetDC(window);
     drawing.font = CreateFontA(fontHeight, fontWidth, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                                SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                DEFAULT_QUALITY, FF_MODERN | DEFAULT_PITCH, fontFace);
@@ -107,8 +107,8 @@ void beginDrawing() {
 void endDrawing() {
     SelectObject(drawing.context, drawing.previousFont);
     DeleteObject(drawing.font);
-    ReleaseDC(mainWindow, drawing.context);
-    drawing = DrawingObjects{nullptr, nullptr, nullptr};
+    ReleaseDC(drawing.window, drawing.context);
+    drawing = DrawingObjects{nullptr, nullptr, nullptr, nullptr};
 }
 
 void showNoDevice() {

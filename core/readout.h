@@ -6,10 +6,9 @@
 
 #include "platform/win32.h"
 
-// The window the readout draws on; the shell sets it once its window exists.
-extern HWND mainWindow;
-
-void beginDrawing();
+// The lines are drawn between beginDrawing and endDrawing, on the window given to
+// beginDrawing.
+void beginDrawing(HWND window);
 void endDrawing();
 void showNoDevice();
 void showCounts(int32_t periodCount, int32_t divider);

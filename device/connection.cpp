@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/cycle.h"
-
 DeviceConnection deviceConnection = {nullptr, 0, FT_OK};
 char openedSerialNumber[d2xxSerialNumberSize] = {};
 
@@ -82,31 +80,19 @@ bool chooseReturningDevice(DWORD count, char* serialNumber) {
     return found;
 }
 
-// The cycle starts over as at start, except that the user's range mode stays and a
-// fixed range keeps its divider (a ranging pass would choose another). Nothing measured
-// before the loss is carried over.
-void armAfterReturn() {
-    measurementState.cycleState = Configure;
-    measurementState.rangePhase = measurementState.autoRange == 1 ? FirstSample : Measuring;
-    measurementState.ticksSinceConfig = 0;
-    measurementState.refreshCounter = 0;
-    measurementState.previousPeriodCount = 0;
-    measurementState.collectsWithoutFrame = 0;
-}
-
 }  // namespace
 
-void openFirstDevice() {
+void resetDeviceConnection() {
+    deviceConnection = DeviceConnection{nullptr, 0, FT_OK};
+    openedSerialNumber[0] = '\0';
+}
+
+bool openFirstDevice() {
     char serialNumber[d2xxSerialNumberSize] = {};
     if (!waitForDevice() || !readFirstSerialNumber(serialNumber)) {
-        return;
+        return false;
     }
-    if (!openAndSetUp(serialNumber)) {
-        return;
-    }
-    measurementState.cycleState = Configure;
-    measurementState.rangePhase = FirstSample;
-    measurementState.ticksSinceConfig = 0;
+    return openAndSetUp(serialNumber);
 }
 
 void closeDevice() {
@@ -121,34 +107,28 @@ void watchIfNoDevice(HWND window) {
     }
 }
 
-void watchForDevice(HWND window) {
+bool watchForDevice(HWND window) {
     if (deviceConnection.deviceHandle != nullptr) {
         KillTimer(window, watchTimerId);
-        return;
+        return false;
     }
     // One call a second while nothing is attached: the watch costs next to nothing.
     DWORD count = 0;
     deviceConnection.lastStatus = FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
     if (deviceConnection.lastStatus != FT_OK || count == 0) {
-        return;
+        return false;
     }
     deviceConnection.deviceCount = count;
     char serialNumber[d2xxSerialNumberSize] = {};
     // A counter that cannot be opened yet is tried again at the next look.
     if (!chooseReturningDevice(count, serialNumber) || !openAndSetUp(serialNumber)) {
-        return;
+        return false;
     }
-    armAfterReturn();
     KillTimer(window, watchTimerId);
-    // The no-device text goes: the readout's lines do not cover all of it, and a
-    // counter is there now.
-    InvalidateRect(window, nullptr, TRUE);
-    UpdateWindow(window);
-    SetTimer(window, cycleTimerId, cycleTickMs, nullptr);
+    return true;
 }
 
 void dropLostDevice(HWND window) {
     closeDevice();
-    measurementState.cycleState = NoDevice;
     watchIfNoDevice(window);
 }

@@ -1,10 +1,12 @@
 // Finding, opening, setting up and closing the counter through the USB library; and,
-// whenever no counter is open, watching for one to be plugged in.
+// whenever no counter is open, watching for one to be plugged in. What is done with an
+// opened counter is the caller's: these functions say whether they opened one.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/d2xx.h"
+#include "platform/win32.h"
 
 struct DeviceConnection {
     FT_HANDLE deviceHandle;
@@ -27,15 +29,17 @@ constexpr UINT watchPeriodMs = 1000;
 // The watch reads the serial numbers of at most this many listed devices per look.
 constexpr DWORD watchedDevicesMax = 16;
 
-void openFirstDevice();
+// The records as at the start of the program: no counter, none opened before.
+void resetDeviceConnection();
+// The search at start; true when a counter was opened and set up.
+bool openFirstDevice();
 void closeDevice();
 
 // Starts the watch when no counter is open.
 void watchIfNoDevice(HWND window);
 // One look of the watch (its timer's tick): one listing call while nothing is attached;
-// when a counter is there, it is opened and set up as at start, the cycle is armed
-// again and timer 1 restarted.
-void watchForDevice(HWND window);
-// The open counter has gone: its handle is closed, the cycle has no device, and the
-// watch starts.
+// when a counter is there, it is opened and set up as at start, the watch stops and
+// the result is true.
+bool watchForDevice(HWND window);
+// The open counter has gone: its handle is closed and the watch starts.
 void dropLostDevice(HWND window);

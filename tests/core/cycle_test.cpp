@@ -5,10 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "app/measurement.h"
 #include "core/cycle.h"
 #include "core/protocol.h"
 #include "device/connection.h"
 #include "tests/support/fake_platform.h"
+
+// The cycle's states and phases by their bare names.
+using enum CycleState;
+using enum RangePhase;
 
 namespace {
 
@@ -26,7 +31,7 @@ class Cycle : public ::testing::Test {
 protected:
     void SetUp() override { fake::reset(); }
 
-    void step() { runCycleStep(fake::testWindow()); }
+    void step() { runMeasurementStep(fake::testWindow()); }
 
     // A measuring cycle with this divider, configured and drained, as after ranging.
     void startMeasuring(int32_t divider, int32_t autoRange = 1) {
@@ -95,13 +100,13 @@ TEST_F(Cycle, StartsUpByConfiguringDrainingAndTakingTwoRangeSamples) {
         range += 100;  // about 1 kHz over the 100 ms between samples
         return fake::FrameValues{0, range, 0};
     });
-    std::vector<int32_t> states;
+    std::vector<CycleState> states;
     for (int i = 0; i < 7; ++i) {
         states.push_back(measurementState.cycleState);
         step();
     }
-    EXPECT_EQ(states,
-              (std::vector<int32_t>{Configure, Drain, Query, Collect, Query, Collect, Configure}));
+    EXPECT_EQ(states, (std::vector<CycleState>{Configure, Drain, Query, Collect, Query, Collect,
+                                               Configure}));
     // The first configuration carries 8000000, the second the divider the samples chose.
     ASSERT_EQ(state.writes.size(), 9u + 6u + 6u + 9u);
     std::string first;
@@ -201,7 +206,7 @@ TEST_F(Cycle, TimesTheIntervalBetweenTheRangeSamplesWithTheCountersClock) {
 
 TEST_F(Cycle, AnyRangingPhaseAboveFirstCountsAsTheSecondSample) {
     fake::attachDevice();
-    measurementState.rangePhase = 7;
+    measurementState.rangePhase = static_cast<RangePhase>(7);
     measurementState.firstRangeSample = 0;
     measurementState.cycleState = Query;
     fake::answerWith([]() { return fake::FrameValues{0, 50, 0}; });
@@ -605,7 +610,7 @@ TEST_F(Cycle, ARangeCommandWithoutADeviceSettlesInCollect) {
 // A device call that reports the counter gone, in the step that made it.
 struct Loss {
     const char* name;
-    int32_t inState;
+    CycleState inState;
     FT_STATUS status;
     enum Call { Write, GetStatus, Read } call;
 };
@@ -710,9 +715,9 @@ TEST_F(Cycle, OtherFailingCallsKeepTheDevice) {
 }
 
 TEST_F(Cycle, AnUnknownStateDoesNothing) {
-    measurementState.cycleState = 9;
+    measurementState.cycleState = static_cast<CycleState>(9);
     step();
-    measurementState.cycleState = -1;
+    measurementState.cycleState = static_cast<CycleState>(-1);
     step();
     EXPECT_TRUE(state.drawn.empty());
     EXPECT_TRUE(state.timers.empty());

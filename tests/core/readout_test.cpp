@@ -14,7 +14,7 @@ class Readout : public ::testing::Test {
 protected:
     void SetUp() override {
         fake::reset();
-        beginDrawing();
+        beginDrawing(fake::testWindow());
     }
     void TearDown() override {
         endDrawing();

@@ -6,9 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "app/measurement.h"
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "tests/support/fake_platform.h"
+
+// The cycle's states and phases by their bare names.
+using enum CycleState;
+using enum RangePhase;
 
 namespace {
 
@@ -35,14 +40,14 @@ protected:
 
 TEST_F(Connection, NoDeviceGivesUpAfterTheLastCountingCallAndShowsTheNoDeviceText) {
     state.deviceCountAt = [](int) { return DWORD{0}; };
-    openFirstDevice();
+    searchAtStart();
     EXPECT_EQ(state.countCalls, 20001);
     EXPECT_EQ(state.serialCalls, 0);
     EXPECT_TRUE(state.calls.empty());
     EXPECT_EQ(deviceConnection.deviceCount, 0u);
     expectNothingOpened();
 
-    runCycleStep(fake::testWindow());
+    runMeasurementStep(fake::testWindow());
     ASSERT_EQ(state.drawn.size(), 1u);
     EXPECT_EQ(state.drawn[0].bytes, noDeviceText);
     EXPECT_EQ(state.drawn[0].bytes.size(), 21u);
@@ -57,7 +62,7 @@ TEST_F(Connection, SearchStopsAtTheCountingCallThatFindsADevice) {
         SCOPED_TRACE(appearAt);
         fake::reset();
         state.deviceCountAt = [appearAt](int call) { return DWORD{call >= appearAt ? 1u : 0u}; };
-        openFirstDevice();
+        searchAtStart();
         EXPECT_EQ(state.countCalls, appearAt);
         EXPECT_EQ(measurementState.cycleState, Configure);
     }
@@ -65,7 +70,7 @@ TEST_F(Connection, SearchStopsAtTheCountingCallThatFindsADevice) {
 
 TEST_F(Connection, ADeviceAppearingAfterTheLastCountingCallIsNotFound) {
     state.deviceCountAt = [](int call) { return DWORD{call > 20001 ? 1u : 0u}; };
-    openFirstDevice();
+    searchAtStart();
     EXPECT_EQ(state.countCalls, 20001);
     EXPECT_EQ(state.serialCalls, 0);
     expectNothingOpened();
@@ -84,7 +89,7 @@ TEST_F(Connection, SerialNumberRetriesAreBounded) {
         state.serialStatusAt = [&c](int call) {
             return call <= c.failures ? FT_DEVICE_NOT_FOUND : FT_OK;
         };
-        openFirstDevice();
+        searchAtStart();
         EXPECT_EQ(state.serialCalls, c.expectedCalls);
         EXPECT_EQ(state.openedSerial, c.opens ? "FAKE0001" : "");
         EXPECT_EQ(measurementState.cycleState, c.opens ? Configure : NoDevice);
@@ -100,7 +105,7 @@ TEST_F(Connection, FailingOpenLeavesNoDevice) {
         SCOPED_TRACE(status);
         fake::reset();
         state.openResult = status;
-        openFirstDevice();
+        searchAtStart();
         EXPECT_EQ(state.calls, std::vector<std::string>{"FT_OpenEx FAKE0001 1"});
         EXPECT_EQ(deviceConnection.lastStatus, status);
         expectNothingOpened();
@@ -110,7 +115,7 @@ TEST_F(Connection, FailingOpenLeavesNoDevice) {
 TEST_F(Connection, OpensDeviceZeroBySerialNumberAndSetsUpTheLink) {
     state.deviceCountAt = [](int) { return DWORD{2}; };
     state.serialNumbers = {"CTR00001", "CTR00002"};
-    openFirstDevice();
+    searchAtStart();
     EXPECT_EQ(deviceConnection.deviceCount, 2u);
     EXPECT_EQ(state.countCalls, 1);
     EXPECT_EQ(state.serialCalls, 1);
@@ -125,7 +130,7 @@ TEST_F(Connection, OpensDeviceZeroBySerialNumberAndSetsUpTheLink) {
 
 TEST_F(Connection, OpeningArmsTheCycleForRanging) {
     measurementState.ticksSinceConfig = 57;
-    openFirstDevice();
+    searchAtStart();
     EXPECT_EQ(measurementState.cycleState, Configure);
     EXPECT_EQ(measurementState.rangePhase, FirstSample);
     EXPECT_EQ(measurementState.ticksSinceConfig, 0);
@@ -135,7 +140,7 @@ TEST_F(Connection, OpeningArmsTheCycleForRanging) {
 
 TEST_F(Connection, CloseWithoutADeviceClosesTheNullHandleHarmlessly) {
     state.deviceCountAt = [](int) { return DWORD{0}; };
-    openFirstDevice();
+    searchAtStart();
     closeDevice();
     EXPECT_EQ(state.closeCalls, 1);
     EXPECT_EQ(state.closedHandle, nullptr);
@@ -144,7 +149,7 @@ TEST_F(Connection, CloseWithoutADeviceClosesTheNullHandleHarmlessly) {
 }
 
 TEST_F(Connection, CloseReleasesTheOpenedDevice) {
-    openFirstDevice();
+    searchAtStart();
     closeDevice();
     EXPECT_EQ(state.closeCalls, 1);
     EXPECT_EQ(state.closedHandle, state.openHandle);
@@ -154,7 +159,7 @@ TEST_F(Connection, CloseReleasesTheOpenedDevice) {
 
 TEST_F(Connection, OverlongSerialNumberReachesTheOpenCutToTheBuffer) {
     state.serialNumbers = {std::string(200, '7')};
-    openFirstDevice();
+    searchAtStart();
     EXPECT_EQ(state.openedSerial, std::string(d2xxSerialNumberSize - 1, '7'));
     EXPECT_EQ(measurementState.cycleState, Configure);
 }
@@ -163,7 +168,7 @@ TEST_F(Connection, OverlongSerialNumberReachesTheOpenCutToTheBuffer) {
 // opened and set up as at start, and the cycle armed again.
 class Watch : public Connection {
 protected:
-    void look() { watchForDevice(fake::testWindow()); }
+    void look() { lookForDevice(fake::testWindow()); }
 
     bool lastTimerCall(UINT_PTR id, bool set) const {
         for (auto it = state.timers.rbegin(); it != state.timers.rend(); ++it) {
@@ -177,7 +182,7 @@ protected:
 
 TEST_F(Watch, StartsOnlyWithoutADevice) {
     state.deviceCountAt = [](int) { return DWORD{0}; };
-    openFirstDevice();
+    searchAtStart();
     watchIfNoDevice(fake::testWindow());
     ASSERT_EQ(state.timers.size(), 1u);
     EXPECT_TRUE(state.timers[0].set);
@@ -186,7 +191,7 @@ TEST_F(Watch, StartsOnlyWithoutADevice) {
     EXPECT_NE(watchTimerId, cycleTimerId);
 
     fake::reset();
-    openFirstDevice();
+    searchAtStart();
     watchIfNoDevice(fake::testWindow());
     EXPECT_TRUE(state.timers.empty());
 }
@@ -229,7 +234,7 @@ TEST_F(Watch, KeepsTheRangeModeAndAFixedDivider) {
     struct Case {
         int32_t autoRange;
         int32_t divider;
-        int32_t rangePhase;
+        RangePhase rangePhase;
     };
     for (const Case& c :
          {Case{1, 1000, FirstSample}, Case{0, 100, Measuring}, Case{0, 4, Measuring}}) {
@@ -292,12 +297,11 @@ TEST_F(Watch, ASerialNumberThatCannotBeReadIsNoDevice) {
 }
 
 TEST_F(Watch, ALostDeviceIsClosedAndWatchedFor) {
-    openFirstDevice();
+    searchAtStart();
     dropLostDevice(fake::testWindow());
     EXPECT_EQ(state.closeCalls, 1);
     EXPECT_EQ(state.closedHandle, state.openHandle);
     EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
-    EXPECT_EQ(measurementState.cycleState, NoDevice);
     EXPECT_TRUE(lastTimerCall(watchTimerId, true));
     EXPECT_STREQ(openedSerialNumber, "FAKE0001");
 }

@@ -11,12 +11,17 @@
 #include <thread>
 #include <vector>
 
+#include "app/measurement.h"
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "platform/linux/tty/d2xx_tty.h"
 #include "sim/counter_device.h"
 #include "tests/device/pty_server.h"
 #include "tests/support/fake_platform.h"
+
+// The cycle's states and phases by their bare names.
+using enum CycleState;
+using enum RangePhase;
 
 namespace {
 
@@ -36,14 +41,12 @@ public:
     sim::CounterDevice device;
 };
 
-const MeasurementState initialState = measurementState;
-const DeviceConnection initialConnection = deviceConnection;
 // The number in the count and divider lines follows a 7-byte label.
 constexpr size_t labelBytes = 7;
 const std::string dashes = "  ------------  ";
 
 HWND window() {
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000));
+    return fake::testWindow();
 }
 
 std::vector<tty::PortEntry> listedPorts;
@@ -64,9 +67,7 @@ protected:
         listedPorts = {{server->portName(), "SIM00001"}};
         tty::setPortLister(listTestPorts);
         fake::reset();
-        measurementState = initialState;
-        deviceConnection = initialConnection;
-        openFirstDevice();
+        searchAtStart();
         ASSERT_NE(deviceConnection.deviceHandle, nullptr);
         ASSERT_EQ(measurementState.cycleState, Configure);
         next = std::chrono::steady_clock::now();
@@ -83,7 +84,7 @@ protected:
         const auto end = std::chrono::steady_clock::now() + span;
         while (next < end) {
             std::this_thread::sleep_until(next);
-            runCycleStep(window());
+            runMeasurementStep(window());
             next += std::chrono::milliseconds(cycleTickMs);
         }
     }
@@ -187,7 +188,7 @@ TEST_F(CycleOverTty, AnUnpluggedCounterIsDroppedAndTakenBackUnderItsNewName) {
     while (next < end) {
         std::this_thread::sleep_until(next);
         if (cycleRunning()) {
-            runCycleStep(fake::testWindow());
+            runMeasurementStep(fake::testWindow());
         }
         if (deviceConnection.deviceHandle == nullptr && !sawNoDevice) {
             sawNoDevice = true;
@@ -199,7 +200,7 @@ TEST_F(CycleOverTty, AnUnpluggedCounterIsDroppedAndTakenBackUnderItsNewName) {
             nextWatch = next;
         }
         if (deviceConnection.deviceHandle == nullptr && next >= nextWatch) {
-            watchForDevice(fake::testWindow());
+            lookForDevice(fake::testWindow());
             nextWatch += std::chrono::milliseconds(watchPeriodMs);
         }
         next += std::chrono::milliseconds(cycleTickMs);
@@ -240,8 +241,8 @@ TEST_F(CycleOverTty, OfTwoCountersTheFirstPortByNameIsOpened) {
               [](const auto& a, const auto& b) { return a.name > b.name; });
     tty::setPortLister(listTestPorts);
 
-    deviceConnection = initialConnection;
-    openFirstDevice();
+    resetDeviceConnection();
+    searchAtStart();
     ASSERT_NE(deviceConnection.deviceHandle, nullptr);
     EXPECT_EQ(deviceConnection.deviceCount, 2u);
     char query[] = "M07\r";

@@ -11,10 +11,15 @@
 #include <cstring>
 #include <string>
 
+#include "app/measurement.h"
 #include "core/cycle.h"
 #include "core/readout.h"
 #include "device/connection.h"
 #include "tests/support/fake_platform.h"
+
+// The cycle's states and phases by their bare names.
+using enum CycleState;
+using enum RangePhase;
 
 namespace {
 
@@ -152,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             case 1:  // the watch's timer, then a tick
                 if (deviceConnection.deviceHandle == nullptr) {
-                    watchForDevice(fake::testWindow());
+                    lookForDevice(fake::testWindow());
                 }
                 stepNow = true;
                 break;
@@ -198,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const size_t drawnBefore = state.drawn.size();
         const size_t readsBefore = state.readRequests.size();
-        runCycleStep(fake::testWindow());
+        runMeasurementStep(fake::testWindow());
         ++steps;
         check(measurementState.cycleState >= NoDevice && measurementState.cycleState <= Collect,
               "state is one of the five");

@@ -14,10 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "app/measurement.h"
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "tests/sim/program_run.h"
 #include "tests/support/fake_platform.h"
+
+// The cycle's states and phases by their bare names.
+using enum CycleState;
+using enum RangePhase;
 
 namespace {
 
@@ -61,7 +66,7 @@ ProgramRun runProgram(const sim::Scenario& scenario, double seconds,
     for (uint64_t due = 0; due <= end; due += tick) {
         const uint64_t at = due + (late ? late() : 0);
         sim::setVirtualMicros(std::max(at, sim::virtualClock().nowMicros()));
-        runCycleStep(program_run::window());
+        runMeasurementStep(program_run::window());
         const std::vector<DrawnText>& drawn = program_run::drawn();
         for (; seen < drawn.size(); ++seen) {
             const DrawnText& text = drawn[seen];

@@ -17,6 +17,10 @@
 #include "tests/sim/program_run.h"
 #include "tests/sim/read_back.h"
 
+// The cycle's states and phases by their bare names.
+using enum CycleState;
+using enum RangePhase;
+
 namespace {
 
 using program_run::dashes;

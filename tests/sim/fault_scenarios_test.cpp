@@ -11,9 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "app/measurement.h"
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "tests/sim/program_run.h"
+
+// The cycle's states and phases by their bare names.
+using enum CycleState;
+using enum RangePhase;
 
 namespace {
 
@@ -114,7 +119,7 @@ TEST_P(FaultScenario, ShowsOnlyDashesOrTheTruth) {
                s.keys[nextKey].atSeconds * 1e6 <= static_cast<double>(now)) {
             // As the window routes a character: the range command, then one step.
             applyRangeCommand(static_cast<unsigned char>(s.keys[nextKey].character));
-            runCycleStep(program_run::window());
+            runMeasurementStep(program_run::window());
             ++nextKey;
         }
         program_run::runUntil(now);

@@ -13,10 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "app/measurement.h"
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "sim/d2xx_sim.h"
 #include "tests/sim/program_run.h"
+
+// The cycle's states and phases by their bare names.
+using enum CycleState;
+using enum RangePhase;
 
 namespace {
 
@@ -81,8 +86,8 @@ TEST_P(HotplugScenario, LossReturnAndWatch) {
     size_t seen = 0;
     size_t nextKey = 0;
     bool open = deviceConnection.deviceHandle != nullptr;
-    int32_t stateBefore = measurementState.cycleState;
-    int32_t phaseBefore = measurementState.rangePhase;
+    CycleState stateBefore = measurementState.cycleState;
+    RangePhase phaseBefore = measurementState.rangePhase;
     double noticedAt = -1;
     int erasuresAtLoss = -1;
     size_t drawnAtLoss = 0;
@@ -92,7 +97,7 @@ TEST_P(HotplugScenario, LossReturnAndWatch) {
         while (nextKey < h.keys.size() &&
                h.keys[nextKey].atSeconds * 1e6 <= static_cast<double>(now)) {
             applyRangeCommand(static_cast<unsigned char>(h.keys[nextKey].character));
-            runCycleStep(program_run::window());
+            runMeasurementStep(program_run::window());
             ++nextKey;
         }
         program_run::runUntil(now);
@@ -109,7 +114,8 @@ TEST_P(HotplugScenario, LossReturnAndWatch) {
             switch (h.during) {
                 case During::Measuring:
                     EXPECT_EQ(phaseBefore, Measuring);
-                    EXPECT_TRUE(stateBefore == Query || stateBefore == Collect) << stateBefore;
+                    EXPECT_TRUE(stateBefore == Query || stateBefore == Collect)
+                        << static_cast<int32_t>(stateBefore);
                     break;
                 case During::Ranging:
                     EXPECT_GT(phaseBefore, Measuring);

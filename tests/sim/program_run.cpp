@@ -1,3 +1,4 @@
+#include "app/measurement.h"
 #include "tests/sim/program_run.h"
 
 #include <algorithm>
@@ -8,11 +9,6 @@
 #include "tests/support/fake_platform.h"
 
 namespace {
-
-// The records as they stand before the program's first message (both are constant
-// initialised, so these copies see their initial values).
-const MeasurementState initialState = measurementState;
-const DeviceConnection initialConnection = deviceConnection;
 
 // The window's timers as its calls left them: a set timer fires once its period has
 // passed, again a period later, and missed expiries fold into one, as on Windows.
@@ -55,10 +51,10 @@ void start(const sim::Scenario& scenario) {
         timer.running = false;
     }
     timerCallsSeen = 0;
-    measurementState = initialState;
-    deviceConnection = initialConnection;
+    resetMeasurementState();
+    resetDeviceConnection();
     openedSerialNumber[0] = '\0';
-    openFirstDevice();
+    searchAtStart();
     SetTimer(window(), cycleTimerId, 100, nullptr);
     watchIfNoDevice(window());
     takeTimerCalls();
@@ -82,9 +78,9 @@ void runUntil(uint64_t micros) {
             next->dueMicros = now() + next->periodMicros;
         }
         if (next->id == watchTimerId) {
-            watchForDevice(window());
+            lookForDevice(window());
         } else {
-            runCycleStep(window());
+            runMeasurementStep(window());
         }
         takeTimerCalls();
     }

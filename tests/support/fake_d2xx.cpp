@@ -28,9 +28,7 @@ bool validHandle(FT_HANDLE handle) {
 void attachDevice() {
     state.deviceOpen = true;
     deviceConnection.deviceHandle = state.openHandle;
-    measurementState.cycleState = Configure;
-    measurementState.rangePhase = FirstSample;
-    measurementState.ticksSinceConfig = 0;
+    startMeasuring();
 }
 
 std::string frameFields(const char* register0, const char* register1, const char* register2,
