@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/menu.h"
 #include "platform/linux/front_gtk_module.h"
 
 namespace platform::detail {
@@ -92,14 +91,16 @@ gboolean onDeadline(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-GtkWidget* makeMenuBar(GtkWindowImage* window) {
+GtkWidget* makeMenuBar(GtkWindowImage* window, const MenuBar& menuBar) {
     GtkWidget* bar = gtk_menu_bar_new();
-    GtkWidget* popup = gtk_menu_item_new_with_label(cp932ToUtf8(PM_MENU_POPUP_TEXT).c_str());
+    GtkWidget* popup = gtk_menu_item_new_with_label(menuBar.popupUtf8.c_str());
     GtkWidget* menu = gtk_menu_new();
-    GtkWidget* exitItem = gtk_menu_item_new_with_label(cp932ToUtf8(PM_MENU_EXIT_TEXT).c_str());
-    g_object_set_data(G_OBJECT(exitItem), "command", GUINT_TO_POINTER(PM_COMMAND_EXIT));
-    g_signal_connect(exitItem, "activate", G_CALLBACK(onMenuItem), window);
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), exitItem);
+    for (const MenuItem& entry : menuBar.items) {
+        GtkWidget* item = gtk_menu_item_new_with_label(entry.textUtf8.c_str());
+        g_object_set_data(G_OBJECT(item), "command", GUINT_TO_POINTER(entry.command));
+        g_signal_connect(item, "activate", G_CALLBACK(onMenuItem), window);
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    }
     gtk_menu_item_set_submenu(GTK_MENU_ITEM(popup), menu);
     gtk_menu_shell_append(GTK_MENU_SHELL(bar), popup);
     return bar;
@@ -116,8 +117,8 @@ public:
         }
     }
 
-    void createWindow(uintptr_t handle, const std::string& titleUtf8, bool withMenu, int width,
-                      int height) override {
+    void createWindow(uintptr_t handle, const std::string& titleUtf8, const MenuBar* menu,
+                      int width, int height) override {
         auto window = std::make_unique<GtkWindowImage>();
         window->handle = handle;
         window->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -126,8 +127,8 @@ public:
         gtk_window_set_title(GTK_WINDOW(window->window), titleUtf8.c_str());
         gtk_window_set_default_size(GTK_WINDOW(window->window), width, height);
         GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-        if (withMenu) {
-            gtk_box_pack_start(GTK_BOX(box), makeMenuBar(window.get()), FALSE, FALSE, 0);
+        if (menu != nullptr) {
+            gtk_box_pack_start(GTK_BOX(box), makeMenuBar(window.get(), *menu), FALSE, FALSE, 0);
         }
         window->area = gtk_drawing_area_new();
         gtk_box_pack_start(GTK_BOX(box), window->area, TRUE, TRUE, 0);

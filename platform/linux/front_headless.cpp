@@ -10,7 +10,6 @@
 #include <map>
 #include <vector>
 
-#include "app/menu.h"
 #include "platform/linux/front_internal.h"
 
 namespace platform::detail {
@@ -119,7 +118,7 @@ public:
         }
     }
 
-    void createWindow(uintptr_t window, const std::string&, bool, int, int) override {
+    void createWindow(uintptr_t window, const std::string&, const MenuBar*, int, int) override {
         windows_.push_back(window);
     }
 
@@ -162,8 +161,9 @@ public:
     }
 
 private:
-    // Printable characters go to the window as WM_CHAR, Escape chooses the menu's exit
-    // item; the escape sequences of other keys are ignored whole.
+    // Printable characters go to the window as WM_CHAR, Escape closes it as a window's
+    // close button does (the program ends on it as on its menu's exit item); the escape
+    // sequences of other keys are ignored whole.
     void readKeys() {
         char bytes[64];
         ssize_t got = read(STDIN_FILENO, bytes, sizeof bytes);
@@ -172,7 +172,7 @@ private:
         }
         if (bytes[0] == '\x1b') {
             if (got == 1) {
-                postInput(windows_.front(), WM_COMMAND, PM_COMMAND_EXIT, 0);
+                postInput(windows_.front(), WM_CLOSE, 0, 0);
             }
             return;
         }

@@ -36,11 +36,22 @@ std::vector<TextCell> decodeCp932(const char* bytes, int length);
 std::string cp932ToUtf8(const std::string& bytes);
 std::string utf8ToCp932(const std::string& text);
 
+// A window's menu bar: one popup of items, texts in UTF-8.
+struct MenuItem {
+    std::string textUtf8;
+    WORD command;
+};
+struct MenuBar {
+    std::string popupUtf8;
+    std::vector<MenuItem> items;
+};
+
 class Front {
 public:
     virtual ~Front() = default;
+    // `menu` is null for a window without a menu bar.
     virtual void createWindow(uintptr_t /*window*/, const std::string& /*titleUtf8*/,
-                              bool /*withMenu*/, int /*width*/, int /*height*/) {}
+                              const MenuBar* /*menu*/, int /*width*/, int /*height*/) {}
     virtual void showWindow(uintptr_t /*window*/, bool /*visible*/) {}
     virtual void destroyWindow(uintptr_t /*window*/) {}
     virtual void eraseWindow(uintptr_t /*window*/, COLORREF /*color*/) {}

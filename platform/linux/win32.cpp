@@ -6,10 +6,10 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <thread>
 #include <utility>
 
-#include "app/menu.h"
 #include "platform/linux/front_internal.h"
 
 namespace detail = platform::detail;
@@ -148,6 +148,24 @@ Window* findWindow(HWND window) {
 DeviceContext* findContext(HDC context) {
     auto found = state().contexts.find(handleOf(context));
     return found == state().contexts.end() ? nullptr : &found->second;
+}
+
+// The menu resource `id`, as the program defines it, for the front; none when the program
+// defines no such menu.
+std::optional<detail::MenuBar> menuFromResource(uintptr_t id) {
+    for (int i = 0; id != 0 && i < pmMenuResourceCount; ++i) {
+        const PmMenuResource& resource = pmMenuResources[i];
+        if (resource.id != id) {
+            continue;
+        }
+        detail::MenuBar bar{detail::cp932ToUtf8(resource.popupText), {}};
+        for (int item = 0; item < resource.itemCount; ++item) {
+            bar.items.push_back(detail::MenuItem{detail::cp932ToUtf8(resource.items[item].text),
+                                                 resource.items[item].command});
+        }
+        return bar;
+    }
+    return std::nullopt;
 }
 
 const WindowClass* findClass(LPCSTR name) {
@@ -416,7 +434,7 @@ HGDIOBJ GetStockObject(int object) {
 }
 
 HWND CreateWindowExA(DWORD /*exStyle*/, LPCSTR className, LPCSTR windowName, DWORD /*style*/,
-                     int /*x*/, int /*y*/, int width, int height, HWND /*parent*/, HMENU menu,
+                     int /*x*/, int /*y*/, int width, int height, HWND /*parent*/, HMENU /*menu*/,
                      HINSTANCE /*instance*/, LPVOID /*param*/) {
     const WindowClass* windowClass = className == nullptr ? nullptr : findClass(className);
     if (windowClass == nullptr) {
@@ -430,9 +448,10 @@ HWND CreateWindowExA(DWORD /*exStyle*/, LPCSTR className, LPCSTR windowName, DWO
     window.width = width == CW_USEDEFAULT ? defaultWindowWidth : width;
     window.height = height == CW_USEDEFAULT ? defaultWindowHeight : height;
     s.windows.emplace(handle, window);
-    bool withMenu = menu != nullptr || windowClass->menuId == PM_MENU_RESOURCE;
-    front().createWindow(handle, detail::cp932ToUtf8(window.title), withMenu, window.width,
-                         window.height);
+    // Menus are not made at run time here: a window's menu is its class's resource.
+    const std::optional<detail::MenuBar> menuBar = menuFromResource(windowClass->menuId);
+    front().createWindow(handle, detail::cp932ToUtf8(window.title), menuBar ? &*menuBar : nullptr,
+                         window.width, window.height);
     if (send(handle, WM_CREATE, 0, 0) == -1) {
         DestroyWindow(makeHandle<HWND>(handle));
         return nullptr;

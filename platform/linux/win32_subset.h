@@ -102,12 +102,14 @@ struct PAINTSTRUCT {
     BYTE rgbReserved[32];
 };
 
-#define MAKEINTRESOURCEA(id) (reinterpret_cast<LPSTR>(static_cast<uintptr_t>(static_cast<WORD>(id))))
+#define MAKEINTRESOURCEA(id) \
+    (reinterpret_cast<LPSTR>(static_cast<uintptr_t>(static_cast<WORD>(id))))
 #define IS_INTRESOURCE(p) ((reinterpret_cast<uintptr_t>(p) >> 16) == 0)
 #define LOWORD(v) (static_cast<WORD>(static_cast<uintptr_t>(v) & 0xFFFF))
 #define HIWORD(v) (static_cast<WORD>((static_cast<uintptr_t>(v) >> 16) & 0xFFFF))
-#define RGB(r, g, b) \
-    (static_cast<COLORREF>((static_cast<BYTE>(r)) | (static_cast<DWORD>(static_cast<BYTE>(g)) << 8) | \
+#define RGB(r, g, b)                                                         \
+    (static_cast<COLORREF>((static_cast<BYTE>(r)) |                          \
+                           (static_cast<DWORD>(static_cast<BYTE>(g)) << 8) | \
                            (static_cast<DWORD>(static_cast<BYTE>(b)) << 16)))
 
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
@@ -160,8 +162,8 @@ struct PAINTSTRUCT {
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR cursorName);
 HGDIOBJ GetStockObject(int object);
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
 BOOL ShowWindow(HWND window, int showCommand);
 BOOL UpdateWindow(HWND window);
@@ -181,10 +183,9 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
 BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
 HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC context);
-HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight,
-                  DWORD italic, DWORD underline, DWORD strikeOut, DWORD charSet,
-                  DWORD outPrecision, DWORD clipPrecision, DWORD quality, DWORD pitchAndFamily,
-                  LPCSTR faceName);
+HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight, DWORD italic,
+                  DWORD underline, DWORD strikeOut, DWORD charSet, DWORD outPrecision,
+                  DWORD clipPrecision, DWORD quality, DWORD pitchAndFamily, LPCSTR faceName);
 HGDIOBJ SelectObject(HDC context, HGDIOBJ object);
 BOOL DeleteObject(HGDIOBJ object);
 COLORREF SetTextColor(HDC context, COLORREF color);
@@ -194,3 +195,20 @@ BOOL TextOutA(HDC context, int x, int y, LPCSTR text, int length);
 
 // The program's entry point, called by the Linux launchers' main().
 int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand);
+
+// The program's resources as a resource script gives them on Windows: here the program
+// defines them as data (app/resources_linux.cpp), and the subset looks a menu up by the
+// integer id a window class names. Texts are code page 932.
+struct PmMenuItemResource {
+    const char* text;
+    WORD command;
+};
+// A menu bar with one popup of items.
+struct PmMenuResource {
+    WORD id;
+    const char* popupText;
+    const PmMenuItemResource* items;
+    int itemCount;
+};
+extern const PmMenuResource pmMenuResources[];
+extern const int pmMenuResourceCount;

@@ -12,6 +12,13 @@
 #include "platform/linux/front.h"
 #include "platform/linux/front_internal.h"
 
+// This test program's own resources, as a program gives them to the subset: one menu.
+namespace {
+constexpr PmMenuItemResource testMenuItems[] = {{"Exit", 100}};
+}  // namespace
+const PmMenuResource pmMenuResources[] = {{1, "File", testMenuItems, 1}};
+const int pmMenuResourceCount = 1;
+
 namespace {
 
 struct Received {
