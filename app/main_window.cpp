@@ -65,7 +65,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         case WM_CHAR:
             applyRangeCommand(wParam);
-            runCycleStep(window);
+            runCycleStepAfterKey(window);
             break;
         case WM_TIMER:
             runCycleStep(window);

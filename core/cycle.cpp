@@ -16,7 +16,8 @@ MeasurementState measurementState = {
     0,          // refreshCounter
     0,          // previousPeriodCount
     0,          // firstRangeSample
-    0,          // collectsWithoutFrame
+    0,          // ticksWithoutFrame
+    0,          // readingOnScreen
 };
 
 namespace {
@@ -119,6 +120,7 @@ void evaluateMeasurement(const FrameCounts& counts) {
     const double frequencyHertz = periodMicros > 1.0 ? 1000000.0 / periodMicros : 0.0;
     if (measurementState.refreshCounter == 0) {
         showFrequency(frequencyHertz);
+        measurementState.readingOnScreen = periodMicros > 0.0 ? 1 : 0;
     }
 
     if (measurementState.ticksSinceConfig >= threshold && measurementState.autoRange == 1) {
@@ -150,6 +152,7 @@ void stepNoDevice(HWND window) {
     beginDrawing();
     showNoDevice();
     endDrawing();
+    measurementState.readingOnScreen = 0;
 }
 
 void stepConfigure(HWND window) {
@@ -162,20 +165,27 @@ void stepConfigure(HWND window) {
     SetTimer(window, cycleTimerId, cycleTickMs, nullptr);
 }
 
-// Throws away whatever the counter sent before the new configuration. A counter that
-// never stops sending must not freeze the window, so one step reads a bounded amount
-// and the drain goes on at the next tick.
-void stepDrain() {
+// Reads and throws away whatever is waiting; true once the link is empty. A counter
+// that never stops sending must not freeze the window, so one call reads a bounded
+// amount and the caller goes on at the next tick.
+bool drainLink() {
     unsigned char buffer[readChunkBytes];
     for (int reads = 0;; ++reads) {
         const DWORD pending = pendingBytes();
         if (pending == 0) {
-            break;
+            return true;
         }
         if (reads == drainReadsPerStep) {
-            return;
+            return false;
         }
         readBytes(buffer, pending);
+    }
+}
+
+// Throws away whatever the counter sent before the new configuration.
+void stepDrain() {
+    if (!drainLink()) {
+        return;
     }
     measurementState.cycleState = Query;
     measurementState.ticksSinceConfig = 0;
@@ -189,22 +199,17 @@ void stepQuery() {
     measurementState.cycleState = Collect;
 }
 
-// A counter that stopped answering must not leave its last reading on screen looking
-// current, and an answer that was lost (a silent spell, a frame cut short) must not
-// stall the measurement for good: after a second without a frame the reading turns to
-// dashes, and every such second the queries go out again.
-void noteMissingFrame() {
-    measurementState.collectsWithoutFrame += 1;
-    if (measurementState.collectsWithoutFrame == staleCollectSteps) {
-        showPeriod(0.0);
-        showFrequency(0.0);
+// Dashes in place of a reading that can no longer be trusted, drawn once. The next
+// evaluation draws its lines at once rather than waiting for its turn, so a reading
+// comes back as soon as the counter answers well again.
+void blankReading() {
+    if (measurementState.readingOnScreen == 0) {
+        return;
     }
-    if (measurementState.collectsWithoutFrame % staleCollectSteps == 0) {
-        measurementState.cycleState = Query;
-        if (measurementState.collectsWithoutFrame >= 2 * staleCollectSteps) {
-            measurementState.collectsWithoutFrame = staleCollectSteps;
-        }
-    }
+    showPeriod(0.0);
+    showFrequency(0.0);
+    measurementState.readingOnScreen = 0;
+    measurementState.refreshCounter = 0;
 }
 
 void stepCollect() {
@@ -215,19 +220,22 @@ void stepCollect() {
     if (pending >= static_cast<DWORD>(responseFrameLength)) {
         got = readBytes(buffer, pending);
     }
-    if (pending == static_cast<DWORD>(responseFrameLength) && got == pending) {
-        measurementState.collectsWithoutFrame = 0;
+    if (pending == static_cast<DWORD>(responseFrameLength) && got == pending &&
+        isWellFormedFrame(buffer)) {
+        measurementState.ticksWithoutFrame = 0;
         evaluateFrame(buffer);
         if (measurementState.cycleState == Collect) {
             measurementState.cycleState = Query;
         }
-    } else {
-        // More than a frame means the answers are out of step: they were read and
-        // dropped above, and asking again is the only way the measurement resumes.
-        if (pending > static_cast<DWORD>(responseFrameLength)) {
+    } else if (pending >= static_cast<DWORD>(responseFrameLength)) {
+        // Bytes came that are no measurement: an answer out of step, a garbled field,
+        // stray bytes, a read cut short. They were read and dropped above; the reading
+        // shown can no longer be trusted, and only an empty link brings the answers back
+        // in step with the queries. An endless stream is drained on at the next tick.
+        blankReading();
+        if (drainLink()) {
             measurementState.cycleState = Query;
         }
-        noteMissingFrame();
     }
     showMode(measurementState.autoRange);
     measurementState.ticksSinceConfig += 1;
@@ -237,13 +245,7 @@ void stepCollect() {
     endDrawing();
 }
 
-}  // namespace
-
-int32_t settleTicks() {
-    return measurementState.divider == smallestDivider ? 30 : 10;
-}
-
-void runCycleStep(HWND window) {
+void runStep(HWND window) {
     switch (measurementState.cycleState) {
         case NoDevice:
             stepNoDevice(window);
@@ -263,6 +265,45 @@ void runCycleStep(HWND window) {
         default:
             break;
     }
+}
+
+}  // namespace
+
+int32_t settleTicks() {
+    return measurementState.divider == smallestDivider ? 30 : 10;
+}
+
+// A counter that stopped answering must not leave its last reading on screen looking
+// current, and an answer that was lost (a silent spell, a frame cut short) must not
+// stall the measurement for good: after about a second of ticks without a frame the
+// reading turns to dashes, and every such second the queries go out again. Time is
+// counted in ticks: keys may step the cycle at any rate.
+void runCycleStep(HWND window) {
+    const int32_t state = measurementState.cycleState;
+    const bool awaitingFrame = state == Drain || state == Query || state == Collect;
+    if (awaitingFrame) {
+        measurementState.ticksWithoutFrame += 1;
+        if (measurementState.ticksWithoutFrame > 2 * staleTicks) {
+            measurementState.ticksWithoutFrame = staleTicks + 1;
+        }
+    }
+    runStep(window);
+    if (!awaitingFrame || measurementState.ticksWithoutFrame < staleTicks) {
+        return;
+    }
+    if (measurementState.readingOnScreen != 0) {
+        beginDrawing();
+        blankReading();
+        endDrawing();
+    }
+    if (measurementState.ticksWithoutFrame % staleTicks == 0 &&
+        measurementState.cycleState == Collect) {
+        measurementState.cycleState = Query;
+    }
+}
+
+void runCycleStepAfterKey(HWND window) {
+    runStep(window);
 }
 
 void toggleRangeMode() {

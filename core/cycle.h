@@ -19,9 +19,12 @@ struct MeasurementState {
     int32_t refreshCounter;
     int32_t previousPeriodCount;
     int32_t firstRangeSample;
-    // Collect steps since the last evaluated frame; drives the blanking of a reading
-    // that has gone stale.
-    int32_t collectsWithoutFrame;
+    // Timer ticks since the last evaluated frame; drives the blanking of a reading that
+    // has gone stale. Steps after a key do not count: they are not time passing.
+    int32_t ticksWithoutFrame;
+    // 1 while the period or frequency line shows a number: only then is there a reading
+    // to blank, and never over the no-device text.
+    int32_t readingOnScreen;
 };
 
 extern MeasurementState measurementState;
@@ -31,12 +34,15 @@ constexpr UINT cycleTickMs = 50;
 constexpr int readChunkBytes = 128;
 // Reads one Drain step may make before it yields to the message loop.
 constexpr int drainReadsPerStep = 64;
-// Collect steps without a frame after which the shown reading counts as stale and the
-// queries are sent again.
-constexpr int staleCollectSteps = 20;
+// Timer ticks (about a second) without a frame after which the shown reading counts as
+// stale and the queries are sent again.
+constexpr int staleTicks = 20;
 
 int32_t settleTicks();
+// One step for a tick of timer 1.
 void runCycleStep(HWND window);
+// One step right after a character key: the same step, but no tick of time.
+void runCycleStepAfterKey(HWND window);
 void toggleRangeMode();
 void stepRangeUp();
 void stepRangeDown();

@@ -140,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (!input.empty() && steps < 4000) {
         const uint8_t op = input.next();
         bool stepNow = false;
+        bool afterKey = false;
         switch (op % 10) {
             case 0:
             case 1:
@@ -177,6 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const char keys[] = {' ', '+', '-', 'x', '\r', '0'};
                 applyRangeCommand(static_cast<unsigned char>(keys[input.next() % sizeof keys]));
                 stepNow = true;
+                afterKey = true;
                 break;
             }
         }
@@ -185,7 +187,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const size_t drawnBefore = state.drawn.size();
         const size_t readsBefore = state.readRequests.size();
-        runCycleStep(fake::testWindow());
+        if (afterKey) {
+            runCycleStepAfterKey(fake::testWindow());
+        } else {
+            runCycleStep(fake::testWindow());
+        }
         ++steps;
         check(measurementState.cycleState >= NoDevice && measurementState.cycleState <= Collect,
               "state is one of the five");
