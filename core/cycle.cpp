@@ -31,12 +31,16 @@ constexpr int32_t longestGateMicros = 1300000;
 constexpr int32_t tickCap = 100;
 constexpr int32_t refreshPeriod = 10;
 
-void writeCommand(const CounterCommand& command) {
+// True when the whole command went out. One that did not (the link is gone, or the
+// counter stopped taking bytes and the write waited out its time-out) ends the sequence:
+// the rest would only wait as long again, with the window frozen meanwhile.
+bool writeCommand(const CounterCommand& command) {
     char buffer[commandBufferSize];
     std::memcpy(buffer, command.bytes, static_cast<size_t>(command.length));
     DWORD written = 0;
     deviceConnection.lastStatus = FT_Write(deviceConnection.deviceHandle, buffer,
                                            static_cast<DWORD>(command.length), &written);
+    return deviceConnection.lastStatus == FT_OK && written == static_cast<DWORD>(command.length);
 }
 
 // Bytes waiting, at most one read's worth. A failing status query reads as nothing
@@ -159,7 +163,9 @@ void stepConfigure(HWND window) {
     KillTimer(window, cycleTimerId);
     const ConfigurationSequence sequence = configurationSequence(measurementState.divider);
     for (const CounterCommand& command : sequence.commands) {
-        writeCommand(command);
+        if (!writeCommand(command)) {
+            break;
+        }
     }
     measurementState.cycleState = Drain;
     SetTimer(window, cycleTimerId, cycleTickMs, nullptr);
@@ -194,7 +200,9 @@ void stepDrain() {
 void stepQuery() {
     const QuerySequence sequence = querySequence();
     for (const CounterCommand& command : sequence.commands) {
-        writeCommand(command);
+        if (!writeCommand(command)) {
+            break;
+        }
     }
     measurementState.cycleState = Collect;
 }

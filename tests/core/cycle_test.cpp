@@ -508,6 +508,25 @@ TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndTheQueriesGoOutAgain) {
     EXPECT_EQ(fake::utf8(fake::textAt(10, 5)), "ｶｳﾝﾄ値 160000        ");
 }
 
+TEST_F(Cycle, AWriteThatTimesOutEndsItsSequence) {
+    // Each write to a counter that stopped reading waits out its time-out: one of them
+    // per step, not one per command, keeps the window answering.
+    startMeasuring(1000, 0);
+    state.writesStall = true;
+    step();  // Query
+    EXPECT_EQ(state.stalledWrites, 1);
+    EXPECT_EQ(measurementState.cycleState, Collect);
+    applyRangeCommand('-');
+    runCycleStepAfterKey(fake::testWindow());  // Configure
+    EXPECT_EQ(state.stalledWrites, 2);
+    EXPECT_EQ(measurementState.cycleState, Drain);
+    // The counter reads again: whole sequences go out.
+    state.writesStall = false;
+    step();  // Drain
+    step();  // Query
+    EXPECT_EQ(state.writes.size(), 9u + 6u);
+}
+
 TEST_F(Cycle, StepsAfterKeysAreNoTimePassing) {
     startMeasuring(1000, 0);
     measurementState.refreshCounter = 0;
