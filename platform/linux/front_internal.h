@@ -42,6 +42,7 @@ public:
     virtual void createWindow(uintptr_t /*window*/, const std::string& /*titleUtf8*/,
                               bool /*withMenu*/, int /*width*/, int /*height*/) {}
     virtual void showWindow(uintptr_t /*window*/, bool /*visible*/) {}
+    virtual void setTitle(uintptr_t /*window*/, const std::string& /*titleUtf8*/) {}
     virtual void destroyWindow(uintptr_t /*window*/) {}
     virtual void eraseWindow(uintptr_t /*window*/, COLORREF /*color*/) {}
     virtual void drawText(uintptr_t /*window*/, const TextRun& /*run*/) {}

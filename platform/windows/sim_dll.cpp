@@ -1,12 +1,19 @@
 // Glue that turns the counter simulator into a stand-in FTD2XX.dll, for trying the
 // Windows program without the hardware. The program itself reads no settings, so
 // the stand-in takes its scenario from environment variables of its own:
-//   PULSEMETER_SIM_FREQUENCY   input frequency in Hz (default 1000)
-//   PULSEMETER_SIM_JITTER_PPM  period jitter in parts per million (default 0)
-//   PULSEMETER_SIM_NO_DEVICE   1: no counter attached
+//   PULSEMETER_SIM_FREQUENCY   input frequency in Hz, 0.01 to 10000000 (default 1000)
+//   PULSEMETER_SIM_JITTER_PPM  period jitter in parts per million, 0 to 100000 (default 0)
+//   PULSEMETER_SIM_NO_DEVICE   1: no counter attached; 0: one (the default)
 //   PULSEMETER_SIM_DEVICE_LOG  file that receives the device's traffic, line by line
+// A variable that is set but cannot be used as it says (a stray space from "set X=1 "
+// in a batch file, a number out of range) is named in a message box, and the library
+// does not load: the program then runs as without it, never with a setting nobody
+// asked for.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+
+#include <string>
 
 #include "platform/d2xx.h"
 #include "sim/sim.h"
@@ -15,40 +22,69 @@ namespace {
 
 FILE* deviceLog = nullptr;
 
-double numberFromEnvironment(const char* name, double fallback, double low, double high) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') {
-        return fallback;
-    }
-    char* end = nullptr;
-    double value = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !(value >= low && value <= high)) {
-        return fallback;
-    }
-    return value;
+// Says which variable cannot be used and why; always false, for the caller to return.
+bool refuse(const char* name, const char* value, const char* expected) {
+    char text[768];
+    std::snprintf(text, sizeof text,
+                  "%s=\"%.256s\" cannot be used: %s.\n\nThe stand-in counter library "
+                  "is not loaded.",
+                  name, value, expected);
+    MessageBoxA(nullptr, text, name, MB_OK | MB_ICONERROR);
+    return false;
 }
 
-void configureFromEnvironment() {
+// Unset or empty: `value` stays. Otherwise the whole text must be a number in range.
+bool numberFromEnvironment(const char* name, double low, double high, const char* expected,
+                           double& value) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return true;
+    }
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (std::isspace(static_cast<unsigned char>(text[0])) != 0 || end == text || *end != '\0' ||
+        !(parsed >= low && parsed <= high)) {
+        return refuse(name, text, expected);
+    }
+    value = parsed;
+    return true;
+}
+
+bool configureFromEnvironment() {
     sim::Scenario scenario;
-    scenario.frequencyHz =
-        numberFromEnvironment("PULSEMETER_SIM_FREQUENCY", scenario.frequencyHz, 0.01, 1e7);
-    scenario.jitterPpm = numberFromEnvironment("PULSEMETER_SIM_JITTER_PPM", 0.0, 0.0, 1e5);
+    if (!numberFromEnvironment("PULSEMETER_SIM_FREQUENCY", 0.01, 1e7,
+                               "expected a frequency from 0.01 to 10000000 Hz",
+                               scenario.frequencyHz) ||
+        !numberFromEnvironment("PULSEMETER_SIM_JITTER_PPM", 0.0, 1e5,
+                               "expected a jitter from 0 to 100000 ppm", scenario.jitterPpm)) {
+        return false;
+    }
     const char* noDevice = std::getenv("PULSEMETER_SIM_NO_DEVICE");
-    if (noDevice != nullptr && noDevice[0] == '1') {
-        scenario.deviceCount = 0;
+    if (noDevice != nullptr && *noDevice != '\0') {
+        const std::string flag = noDevice;
+        if (flag != "0" && flag != "1") {
+            return refuse("PULSEMETER_SIM_NO_DEVICE", noDevice,
+                          "expected 1 (no counter attached) or 0 (one counter)");
+        }
+        if (flag == "1") {
+            scenario.deviceCount = 0;
+        }
     }
     const char* logPath = std::getenv("PULSEMETER_SIM_DEVICE_LOG");
     if (logPath != nullptr && *logPath != '\0') {
         // Binary: the log's lines end in a bare line feed on every platform.
         deviceLog = std::fopen(logPath, "wb");
+        if (deviceLog == nullptr) {
+            return refuse("PULSEMETER_SIM_DEVICE_LOG", logPath,
+                          "the file cannot be opened for writing");
+        }
         // Tests read the log while the program runs, and the Windows runtime has no
         // line buffering: write every piece through at once.
-        if (deviceLog != nullptr) {
-            std::setvbuf(deviceLog, nullptr, _IONBF, 0);
-        }
+        std::setvbuf(deviceLog, nullptr, _IONBF, 0);
     }
     scenario.deviceLog = deviceLog;
     sim::simConfigure(scenario, sim::realClock());
+    return true;
 }
 
 }  // namespace
@@ -68,7 +104,7 @@ extern "C" FT_STATUS WINAPI simDllClose(FT_HANDLE handle) {
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
-        configureFromEnvironment();
+        return configureFromEnvironment() ? TRUE : FALSE;
     } else if (reason == DLL_PROCESS_DETACH && deviceLog != nullptr) {
         std::fclose(deviceLog);
         deviceLog = nullptr;

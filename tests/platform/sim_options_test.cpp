@@ -39,6 +39,15 @@ TEST(SimOptions, EveryOptionIsTaken) {
     EXPECT_TRUE(options.deviceLog && options.drawLog && options.screen);
 }
 
+TEST(SimOptions, TheLongestTimeIsTaken) {
+    platform::SimOptions options;
+    std::string error;
+    ASSERT_EQ(parse({"--run-for", "1e12", "--key", "1e12:x"}, options, error),
+              platform::ParseOutcome::Run)
+        << error;
+    EXPECT_EQ(options.runForSeconds, 1e12);
+}
+
 TEST(SimOptions, Help) {
     platform::SimOptions options;
     std::string error;
@@ -63,6 +72,13 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
         {{"--stop-at", "x"}, "seconds"},
         {{"--run-for", "-3"}, "seconds"},
         {{"--key", "abc"}, "SECONDS:TEXT"},
+        // Times the clock cannot hold, which would wrap to something soon.
+        {{"--run-for", "2e13"}, "from 0 to 1e12"},
+        {{"--run-for", "1e30"}, "from 0 to 1e12"},
+        {{"--run-for", "1e309"}, "from 0 to 1e12"},
+        {{"--stop-at", "2e13"}, "from 0 to 1e12"},
+        {{"--key", "2e13: "}, "SECONDS:TEXT"},
+        {{"--change-at", "2e13:100"}, "SECONDS:HZ"},
         {{"--virtual-time"}, "--virtual-time needs --headless"},
     };
     for (const Case& c : cases) {
