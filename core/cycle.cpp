@@ -18,6 +18,13 @@ MeasurementState measurementState = {
     0,          // firstRangeSample
     0,          // ticksWithoutFrame
     0,          // readingOnScreen
+    0,          // firstRangeLive
+    0,          // gateComplete
+    0,          // configRangeCount
+    0,          // previousLiveCount
+    0,          // previousRangeCount
+    0,          // referenceLiveCount
+    0,          // referenceRangeCount
 };
 
 namespace {
@@ -30,6 +37,21 @@ constexpr int32_t shortestGateMicros = 120000;
 constexpr int32_t longestGateMicros = 1300000;
 constexpr int32_t tickCap = 100;
 constexpr int32_t refreshPeriod = 10;
+// Only automatic ranging goes beyond the keys' cap: it lets inputs from 833 kHz to 1 MHz
+// have gates of 1 s to 1.2 s.
+constexpr int32_t largestAutoDivider = 1000000;
+// The range samples are two ticks apart, 100 ms, when the counter answers at once.
+constexpr int32_t nominalSampleMicros = 100000;
+// A chosen divider aims at a gate in [0.125 s, 1.25 s): one power of ten wide, so exactly
+// one divider lands there, with about 4 % to spare at either edge of the band.
+constexpr double aimedShortestGate = 125000.0;
+constexpr double aimedLongestGate = 1250000.0;
+// With divider 4 a gate may last any time, but the slowest input measured is 0.1 Hz:
+// a period beyond 10.5 s means the input has stopped or is too slow.
+constexpr double longestPeriodMicros = 10500000.0;
+// How far an edge-count estimate of a gate's length must pass the band before it counts
+// as too long: room for an input's jitter.
+constexpr double estimateMargin = 1.05;
 
 // True when the whole command went out. One that did not (the link is gone, or the
 // counter stopped taking bytes and the write waited out its time-out) ends the sequence:
@@ -91,9 +113,59 @@ void restartRanging() {
     measurementState.ticksSinceConfig = 0;
 }
 
+// The power of ten (or 4) whose gate for an input of this period, in microseconds, lies
+// in the aimed band.
+int32_t dividerForPeriod(double periodMicros) {
+    for (int32_t divider = largestAutoDivider; divider >= 10; divider /= 10) {
+        if (divider * periodMicros < aimedLongestGate) {
+            return divider;
+        }
+    }
+    return smallestDivider;
+}
+
+// The divider for `difference` edges counted over `intervalMicros`. Where ten to the
+// number of digits of the difference gives a gate inside the aimed band it is kept, so
+// that an input it suits is measured just as before. It misses the band just below each
+// power of ten (8.33·10^k Hz and up: a gate under 0.125 s), beyond 100000, and when the
+// samples are not 100 ms apart; there the edge rate decides.
+int32_t dividerForSample(int32_t difference, int32_t intervalMicros) {
+    const int32_t byDigits = dividerForDifference(difference);
+    if (difference <= 0) {
+        return byDigits;
+    }
+    const double periodMicros = static_cast<double>(intervalMicros) / difference;
+    const double gate = byDigits * periodMicros;
+    if (gate >= aimedShortestGate && gate <= aimedLongestGate) {
+        return byDigits;
+    }
+    // A single edge only says that the period is below the interval, or up to twice it:
+    // divider 10 still fits where the interval allows a gate inside the band, and a gate
+    // that turns out too long is given up as soon as it shows.
+    if (difference == 1 && byDigits * periodMicros / 2 <= aimedLongestGate) {
+        return byDigits;
+    }
+    return dividerForPeriod(periodMicros);
+}
+
+// The time between the two range samples on the counter's clock. While no gate of the
+// ranging divider completes, liveCount runs on from the gate's first edge (or from the
+// configuration, before any edge), so it grows by exactly the interval. An edge that
+// opened the gate between the samples restarts it: then the interval is assumed.
+int32_t sampleInterval(int32_t firstLive, int32_t secondLive) {
+    const int32_t interval =
+        static_cast<int32_t>(static_cast<uint32_t>(secondLive) - static_cast<uint32_t>(firstLive));
+    if (firstLive < 0 || secondLive < 0 || interval < nominalSampleMicros / 2 ||
+        interval > 20 * nominalSampleMicros) {
+        return nominalSampleMicros;
+    }
+    return interval;
+}
+
 void evaluateRangeSample(const FrameCounts& counts) {
     if (measurementState.rangePhase == FirstSample) {
         measurementState.firstRangeSample = counts.rangeCount;
+        measurementState.firstRangeLive = counts.liveCount;
         measurementState.rangePhase = SecondSample;
         measurementState.cycleState = Query;
         return;
@@ -101,21 +173,98 @@ void evaluateRangeSample(const FrameCounts& counts) {
     const int32_t difference =
         static_cast<int32_t>(static_cast<uint32_t>(counts.rangeCount) -
                              static_cast<uint32_t>(measurementState.firstRangeSample));
-    measurementState.divider = dividerForDifference(difference);
+    measurementState.divider = dividerForSample(
+        difference, sampleInterval(measurementState.firstRangeLive, counts.liveCount));
     measurementState.rangePhase = Measuring;
     measurementState.cycleState = Configure;
+}
+
+// Configures a divider chosen from a measured gate, without ranging again.
+void configureDivider(int32_t divider) {
+    measurementState.divider = divider;
+    measurementState.rangePhase = Measuring;
+    measurementState.cycleState = Configure;
+    measurementState.ticksSinceConfig = 0;
+}
+
+int32_t countsSince(int32_t later, int32_t earlier) {
+    return static_cast<int32_t>(static_cast<uint32_t>(later) - static_cast<uint32_t>(earlier));
+}
+
+// Follows the gates of the current configuration from frame to frame. A gate with the
+// current divider has completed once N + 1 edges came after the first frame (the first
+// gate opens at the first edge after the configuration), or once the running gate
+// restarted (liveCount fell) after an edge had come since the first frame: by then the
+// first gate had opened, so the restart ends a gate.
+void followGates(const FrameCounts& counts) {
+    MeasurementState& s = measurementState;
+    if (s.ticksSinceConfig == 0) {
+        s.gateComplete = 0;
+        s.configRangeCount = counts.rangeCount;
+        s.referenceLiveCount = counts.liveCount;
+        s.referenceRangeCount = counts.rangeCount;
+    } else {
+        // Both counts below 2^31: a wrap of the count is no restart.
+        const bool restarted = counts.liveCount >= 0 && s.previousLiveCount >= 0 &&
+                               counts.liveCount < s.previousLiveCount;
+        const uint32_t edges =
+            static_cast<uint32_t>(countsSince(counts.rangeCount, s.configRangeCount));
+        if (edges >= static_cast<uint32_t>(s.divider) + 1u ||
+            (restarted && countsSince(s.previousRangeCount, s.configRangeCount) > 0)) {
+            s.gateComplete = 1;
+        }
+        if (restarted) {
+            s.referenceLiveCount = counts.liveCount;
+            s.referenceRangeCount = counts.rangeCount;
+        }
+    }
+    s.previousLiveCount = counts.liveCount;
+    s.previousRangeCount = counts.rangeCount;
+}
+
+// Whether the first gate, not yet complete, is already known to be too long: it has run
+// past the band's upper limit, or the edges counted since the gate last restarted show
+// a period that makes N of them longer. With divider 4 the limit is four periods of the
+// slowest input.
+bool firstGateTooLong(const FrameCounts& counts) {
+    const MeasurementState& s = measurementState;
+    const double longest = s.divider == smallestDivider ? smallestDivider * longestPeriodMicros
+                                                        : static_cast<double>(longestGateMicros);
+    if (counts.liveCount < 0 || s.referenceLiveCount < 0) {
+        return false;
+    }
+    if (counts.liveCount > longest) {
+        return true;
+    }
+    // No restart since the reference frame: liveCount grew by the exact time between the
+    // two frames, and more than `edges` + 1 periods cannot fit into it.
+    const double elapsed = static_cast<double>(counts.liveCount) - s.referenceLiveCount;
+    const double edges =
+        static_cast<uint32_t>(countsSince(counts.rangeCount, s.referenceRangeCount));
+    const double shortestPeriod = elapsed / (edges + 1.0);
+    return s.divider * shortestPeriod > longest * estimateMargin;
 }
 
 void evaluateMeasurement(const FrameCounts& counts) {
     const int32_t periodCount = counts.periodCount;
     showCounts(periodCount, measurementState.divider);
+    followGates(counts);
+    const bool complete = measurementState.gateComplete == 1;
 
     const int32_t threshold = settleTicks();
-    const bool stalled = counts.liveCount > scaledCount(periodCount) &&
+    // A count left from an earlier divider says nothing about the input now.
+    const bool stalled = complete && counts.liveCount > scaledCount(periodCount) &&
                          periodCount == measurementState.previousPeriodCount;
+    const bool inBand =
+        periodCount >= shortestGateMicros &&
+        (periodCount <= longestGateMicros || measurementState.divider == smallestDivider);
+    // In automatic mode a gate out of its band is about to be replaced: its reading,
+    // exact as it may look, is not the one the range is meant to give.
+    const bool rejected = measurementState.autoRange == 1 && complete && !inBand;
 
     double periodMicros = 0.0;
-    if (!stalled && periodCount >= 0 && measurementState.ticksSinceConfig > threshold) {
+    if (!stalled && !rejected && complete && periodCount >= 0 &&
+        measurementState.ticksSinceConfig > threshold) {
         periodMicros = static_cast<double>(periodCount) / measurementState.divider;
     }
     if (measurementState.refreshCounter == 0) {
@@ -127,11 +276,26 @@ void evaluateMeasurement(const FrameCounts& counts) {
         measurementState.readingOnScreen = periodMicros > 0.0 ? 1 : 0;
     }
 
-    if (measurementState.ticksSinceConfig >= threshold && measurementState.autoRange == 1) {
-        const bool gateTooLong =
-            periodCount > longestGateMicros && measurementState.divider != smallestDivider;
-        if (stalled || periodCount < shortestGateMicros || gateTooLong) {
+    if (measurementState.autoRange == 1) {
+        const bool settled = measurementState.ticksSinceConfig >= threshold;
+        if (settled && (stalled || periodCount < 0)) {
             restartRanging();
+        } else if (rejected && periodCount >= 0) {
+            // A complete gate is exact: its period chooses the divider at once.
+            const int32_t next =
+                dividerForPeriod(static_cast<double>(periodCount) / measurementState.divider);
+            if (next == measurementState.divider) {
+                restartRanging();
+            } else {
+                configureDivider(next);
+            }
+        } else if (!complete && firstGateTooLong(counts)) {
+            // Divider 4 takes any long gate; otherwise the input may have changed.
+            if (measurementState.divider == 10) {
+                configureDivider(smallestDivider);
+            } else {
+                restartRanging();
+            }
         }
     }
 
@@ -235,6 +399,12 @@ void stepCollect() {
         if (measurementState.cycleState == Collect) {
             measurementState.cycleState = Query;
         }
+        // Only evaluations count towards settling: on a slow link a frame spans several
+        // Collect steps, and counting those would judge a gate before it can have ended.
+        measurementState.ticksSinceConfig += 1;
+        if (measurementState.ticksSinceConfig > tickCap) {
+            measurementState.ticksSinceConfig = tickCap;
+        }
     } else if (pending >= static_cast<DWORD>(responseFrameLength)) {
         // Bytes came that are no measurement: an answer out of step, a garbled field,
         // stray bytes, a read cut short. They were read and dropped above; the reading
@@ -246,10 +416,6 @@ void stepCollect() {
         }
     }
     showMode(measurementState.autoRange);
-    measurementState.ticksSinceConfig += 1;
-    if (measurementState.ticksSinceConfig > tickCap) {
-        measurementState.ticksSinceConfig = tickCap;
-    }
     endDrawing();
 }
 

@@ -15,6 +15,8 @@ struct MeasurementState {
     int32_t rangePhase;
     int32_t divider;
     int32_t autoRange;
+    // Frames evaluated since the last drain (capped at 100): the settle thresholds count
+    // evaluations, however many ticks a frame takes to arrive over a slow link.
     int32_t ticksSinceConfig;
     int32_t refreshCounter;
     int32_t previousPeriodCount;
@@ -25,6 +27,18 @@ struct MeasurementState {
     // 1 while the period or frequency line shows a number: only then is there a reading
     // to blank, and never over the no-device text.
     int32_t readingOnScreen;
+    // liveCount at the first range sample: the counter's own clock times the interval
+    // between the two samples.
+    int32_t firstRangeLive;
+    // What the frames since the last configuration tell about its gates. periodCount keeps
+    // the previous configuration's last gate until a gate with the new divider completes,
+    // so nothing is judged before one has.
+    int32_t gateComplete;       // 1 once a gate with the current divider has completed
+    int32_t configRangeCount;   // rangeCount of the first frame after the configuration
+    int32_t previousLiveCount;  // liveCount and rangeCount of the previous frame
+    int32_t previousRangeCount;
+    int32_t referenceLiveCount;  // the frame since which the running gate has not restarted
+    int32_t referenceRangeCount;
 };
 
 extern MeasurementState measurementState;

@@ -13,26 +13,19 @@ mkdir -p "$out"
 
 for platform in "${platforms[@]}"; do
     case $platform in
-        linux)
-            "$root/scripts/deps.sh" build package
-            build=$root/build/package-linux
-            cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-                -DPULSEMETER_BENCH=OFF >/dev/null
-            ;;
-        windows)
-            "$root/scripts/deps.sh" windows package
-            build=$root/build/windows
-            (cd "$root" && cmake --preset windows >/dev/null)
-            ;;
+        linux) "$root/scripts/deps.sh" build package ;;
+        windows) "$root/scripts/deps.sh" windows package ;;
         *)
             echo "package.sh: unknown platform '$platform' (linux, windows)" >&2
             exit 2
             ;;
     esac
-    cmake --build "$build" -j2
-    [[ -f "$build/CPackConfig.cmake" ]] ||
+    # The package-* presets: a release build without tests or benchmarks.
+    preset=package-$platform
+    (cd "$root" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2)
+    [[ -f "$root/build/$preset/CPackConfig.cmake" ]] ||
         { echo "package.sh: the $platform build has no package rules (program targets missing?)" >&2; exit 1; }
-    (cd "$build" && cpack -B "$out" >/dev/null)
+    (cd "$root" && cpack --preset "$preset" >/dev/null)
 done
 rm -rf "$out/_CPack_Packages"
 

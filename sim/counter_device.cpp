@@ -238,6 +238,7 @@ void CounterDevice::loseLinkIfUnpluggedSince(uint64_t nowMicros) {
         outgoing_.clear();
         queuedBytes_ = 0;
         headOffset_ = 0;
+        lineFreeAt_ = 0;
         partial_.clear();
         sequenceOpen_ = false;
     }
@@ -382,7 +383,22 @@ void CounterDevice::send(std::string bytes, uint64_t nowMicros) {
         return;
     }
     queuedBytes_ += bytes.size();
-    outgoing_.push_back({nowMicros + latencyMicros(), std::move(bytes)});
+    const uint64_t ready = nowMicros + latencyMicros();
+    if (!(scenario_.baud >= 1) || !std::isfinite(scenario_.baud)) {
+        outgoing_.push_back({ready, std::move(bytes)});
+        return;
+    }
+    // On a serial line the bytes follow one another, ten bit times each, behind whatever
+    // is still on its way. Each byte's time is counted from the start of its burst, so
+    // that no rounding accumulates.
+    const uint64_t start = std::max(ready, lineFreeAt_);
+    const double byteMicros = 1e7 / scenario_.baud;
+    uint64_t leaves = start;
+    for (size_t k = 0; k < bytes.size(); ++k) {
+        leaves = start + static_cast<uint64_t>(std::ceil(static_cast<double>(k + 1) * byteMicros));
+        outgoing_.push_back({leaves, std::string(1, bytes[k])});
+    }
+    lineFreeAt_ = leaves;
 }
 
 void CounterDevice::log(uint64_t nowMicros, char direction, const std::string& text) const {

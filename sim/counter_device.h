@@ -111,6 +111,7 @@ private:
     size_t headOffset_ = 0;      // bytes of outgoing_.front() already read
     uint64_t streamOffset_ = 0;  // position in the endless stream's pattern
     uint64_t floodedUntil_ = 0;  // the flood's bytes are in the buffer up to this time
+    uint64_t lineFreeAt_ = 0;    // when the last answer byte on the line has left
     uint64_t lastCallMicros_ = 0;
     std::vector<std::string> commands_;
 };

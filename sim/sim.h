@@ -53,6 +53,10 @@ struct Scenario {
     FaultWindow faults[maxFaults] = {};
     int faultCount = 0;
     double linkLatencyMs = 1.0;
+    // The line speed of the answers: they leave the counter one byte after another at
+    // baud / 10 bytes per second (a start bit, 8 data bits, a stop bit), so a frame can
+    // take several of the program's ticks to arrive. Below 1: each answer arrives whole.
+    double baud = 0.0;
     FILE* deviceLog = nullptr;  // "<ms> > <command>" and "<ms> < <answer>" lines
 };
 

@@ -29,6 +29,9 @@ struct FrontConfig {
     // nothing can ever happen again; GetMessageA then returns 0 as if PostQuitMessage
     // had been called with this code.
     int idleQuitCode = 3;
+    // Keep every SetTimer and KillTimer call for timerCalls(): for tests and benchmarks
+    // only, since the record grows with every configuration of the counter.
+    bool recordTimerCalls = false;
 };
 
 // Whether a GTK window can be opened: a display is named and GTK initialises on it.
@@ -69,7 +72,8 @@ std::vector<ScreenText> screenTexts();
 // `(<x>,<y>) "<text>"`, one line per screen text.
 void writeScreen(FILE* out);
 
-// Every SetTimer and KillTimer call made on a window, in order.
+// Every SetTimer and KillTimer call made on a window, in order, when the run was started
+// with recordTimerCalls.
 struct TimerCall {
     uint64_t micros;
     bool set;  // SetTimer; false: KillTimer

@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
         scenario.changes[scenario.changeCount++] = {change.atSeconds, change.frequencyHz};
     }
     scenario.stopAtSeconds = options.stopAtSeconds;
+    scenario.baud = options.baud;
     scenario.deviceLog = options.deviceLog ? stdout : nullptr;
     sim::simConfigure(scenario,
                       sim::Clock{platform::platformNowMicros, platform::platformWaitUntilMicros});

@@ -21,6 +21,10 @@ const char simUsage[] =
     "  --change-at SECONDS:HZ the frequency becomes HZ at SECONDS (repeatable)\n"
     "  --stop-at SECONDS      the input stops at SECONDS\n"
     "  --no-device            no counter attached\n"
+    "The link:\n"
+    "  --baud BAUD            answers leave the counter at BAUD/10 bytes per second,\n"
+    "                         50 to 10000000 (9600: 56 ms for a 54-byte answer);\n"
+    "                         without it every answer arrives at once\n"
     "The run:\n"
     "  --headless             no window: the readout in the terminal\n"
     "  --virtual-time         with --headless: a clock that jumps to the next event\n"
@@ -115,6 +119,13 @@ ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& opti
              }
              options.changes.push_back(step);
              return nullptr;
+         }},
+        {"--baud", "a line speed in baud",
+         [&](const std::string& value) {
+             return parseNumber(value.c_str(), options.baud) && options.baud >= 50 &&
+                            options.baud <= 10e6
+                        ? nullptr
+                        : "the line speed must be between 50 and 10000000 baud";
          }},
         {"--stop-at", "a time in seconds",
          [&](const std::string& value) {

@@ -22,6 +22,7 @@ struct SimOptions {
     double jitterPpm = 0.0;
     std::vector<FrequencyStep> changes;
     double stopAtSeconds = -1.0;  // negative: the input never stops
+    double baud = 0.0;            // 0: answers arrive at once
     bool noDevice = false;
     bool headless = false;
     bool virtualTime = false;

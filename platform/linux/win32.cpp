@@ -269,6 +269,9 @@ bool takeMessage(MSG* message) {
 }
 
 void recordTimerCall(bool set, HWND window, UINT_PTR id, UINT elapseMs, bool succeeded) {
+    if (!state().config.recordTimerCalls) {
+        return;
+    }
     state().timerCalls.push_back(
         platform::TimerCall{platform::detail::nowMicros(), set, window, id, elapseMs, succeeded});
 }

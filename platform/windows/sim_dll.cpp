@@ -3,6 +3,7 @@
 // the stand-in takes its scenario from environment variables of its own:
 //   PULSEMETER_SIM_FREQUENCY   input frequency in Hz, 0.01 to 10000000 (default 1000)
 //   PULSEMETER_SIM_JITTER_PPM  period jitter in parts per million, 0 to 100000 (default 0)
+//   PULSEMETER_SIM_BAUD        answers at this line speed, 50 to 10000000 (default: at once)
 //   PULSEMETER_SIM_NO_DEVICE   1: no counter attached; 0: one (the default)
 //   PULSEMETER_SIM_DEVICE_LOG  file that receives the device's traffic, line by line
 // A variable that is set but cannot be used as it says (a stray space from "set X=1 "
@@ -56,7 +57,9 @@ bool configureFromEnvironment() {
                                "expected a frequency from 0.01 to 10000000 Hz",
                                scenario.frequencyHz) ||
         !numberFromEnvironment("PULSEMETER_SIM_JITTER_PPM", 0.0, 1e5,
-                               "expected a jitter from 0 to 100000 ppm", scenario.jitterPpm)) {
+                               "expected a jitter from 0 to 100000 ppm", scenario.jitterPpm) ||
+        !numberFromEnvironment("PULSEMETER_SIM_BAUD", 50.0, 1e7,
+                               "expected a line speed from 50 to 10000000 baud", scenario.baud)) {
         return false;
     }
     const char* noDevice = std::getenv("PULSEMETER_SIM_NO_DEVICE");

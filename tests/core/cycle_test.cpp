@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,12 @@ protected:
         ASSERT_EQ(measurementState.cycleState, Query);
     }
 
+    // As after a while of measuring: settled, with a gate of this divider completed.
+    static void settle(int32_t ticks = 50) {
+        measurementState.ticksSinceConfig = ticks;
+        measurementState.gateComplete = 1;
+    }
+
     // One Query and one Collect step; returns the texts drawn meanwhile.
     std::vector<fake::Drawn> evaluate() {
         const size_t before = state.drawn.size();
@@ -64,6 +71,20 @@ protected:
 };
 
 const std::string dashes = "  ------------  ";
+
+// A counter whose gates of `gateMicros` run back to back from the configuration, queried
+// every 100 ms: its registers at the k-th query, as the counter would give them. The
+// period register holds `earlierGate` until the first gate completes.
+std::function<fake::FrameValues()> gatesOf(int32_t divider, uint32_t gateMicros,
+                                           uint32_t earlierGate = 7) {
+    return [divider, gateMicros, earlierGate, t = uint64_t{0}]() mutable {
+        t += 100000;
+        const uint64_t edges = t * static_cast<uint64_t>(divider) / gateMicros;
+        const uint32_t period = t >= gateMicros ? gateMicros : earlierGate;
+        return fake::FrameValues{static_cast<uint32_t>(t % gateMicros),
+                                 static_cast<uint32_t>(5000 + edges), period};
+    };
+}
 
 TEST_F(Cycle, StartsUpByConfiguringDrainingAndTakingTwoRangeSamples) {
     fake::attachDevice();
@@ -108,14 +129,20 @@ TEST_F(Cycle, StartsUpByConfiguringDrainingAndTakingTwoRangeSamples) {
 }
 
 TEST_F(Cycle, ChoosesTheDividerFromTheRangeDifference) {
+    // Ten to the digits of the difference where that gives a gate of 0.125 s to 1.25 s;
+    // otherwise the power of ten that does, up to 1000000. Without a usable interval
+    // from the counter's clock (here liveCount stays 0) the samples are 100 ms apart.
     const struct {
         uint32_t first;
         uint32_t second;
         int32_t divider;
     } cases[] = {
-        {1000, 1000, 4},          {1000, 1005, 10},        {1000, 1099, 100},    {1000, 1100, 1000},
-        {1000, 1123, 1000},       {0, 99999, 100000},      {0, 2000000, 100000}, {1000, 993, 4},
-        {0xFFFFFFF0u, 0x10, 100}, {0, 0x7FFFFFFF, 100000}, {0, 0x80000000u, 4},  {0, 9999, 10000},
+        {1000, 1000, 4},          {1000, 1005, 10},         {1000, 1008, 10},
+        {1000, 1009, 100},        {1000, 1099, 1000},       {1000, 1100, 1000},
+        {1000, 1123, 1000},       {0, 800, 1000},           {0, 801, 10000},
+        {0, 9999, 100000},        {0, 80000, 100000},       {0, 80001, 1000000},
+        {0, 99999, 1000000},      {0, 2000000, 1000000},    {1000, 993, 4},
+        {0xFFFFFFF0u, 0x10, 100}, {0, 0x7FFFFFFF, 1000000}, {0, 0x80000000u, 4},
     };
     for (const auto& c : cases) {
         fake::reset();
@@ -129,6 +156,44 @@ TEST_F(Cycle, ChoosesTheDividerFromTheRangeDifference) {
         EXPECT_EQ(measurementState.divider, c.divider) << c.first << " -> " << c.second;
         EXPECT_EQ(measurementState.cycleState, Configure);
         EXPECT_EQ(measurementState.rangePhase, Measuring);
+    }
+}
+
+TEST_F(Cycle, TimesTheIntervalBetweenTheRangeSamplesWithTheCountersClock) {
+    const struct {
+        uint32_t difference;
+        uint32_t firstLive;
+        uint32_t secondLive;
+        int32_t divider;
+    } cases[] = {
+        {95, 5000, 100000, 1000},     // 1 kHz sampled 95 ms apart: 100 would give 0.1 s
+        {110, 5000, 115000, 1000},    // 1 kHz, 110 ms
+        {150, 20000, 170000, 1000},   // 1 kHz, 150 ms (a slow link)
+        {105, 20000, 170000, 100},    // 700 Hz, 150 ms: 1000 would give 1.43 s
+        {1, 20000, 170000, 10},       // one edge in 150 ms: 10 fits down to 7.7 Hz
+        {1, 20000, 320000, 4},        // one edge in 300 ms: a gate of 10 would be 1.5 s or more
+        {1, 100000, 30000, 10},       // the first edge came between: 100 ms assumed
+        {100, 100000, 120000, 1000},  // 20 ms cannot be: 100 ms assumed
+        {8, 0x7FFFFFF0u, 0x80000010u, 10},  // a count beyond 2^31: 100 ms assumed
+    };
+    for (const auto& c : cases) {
+        fake::reset();
+        fake::attachDevice();
+        measurementState.rangePhase = FirstSample;
+        measurementState.cycleState = Query;
+        uint32_t range = 5000;
+        uint32_t live = c.firstLive;
+        fake::answerWith([&]() { return fake::FrameValues{live, range, 0}; });
+        step();
+        step();
+        ASSERT_EQ(measurementState.rangePhase, SecondSample);
+        range += c.difference;
+        live = c.secondLive;
+        step();
+        step();
+        EXPECT_EQ(measurementState.divider, c.divider)
+            << c.difference << " in " << c.secondLive - c.firstLive;
+        EXPECT_EQ(measurementState.cycleState, Configure);
     }
 }
 
@@ -210,15 +275,14 @@ TEST_F(Cycle, ShowsTheFirstValidPeriodOnlyAfterSettling) {
     } cases[] = {
         {1000, 150000, 11, false},
         {1000, 150000, 12, true},
-        {4, 5000000, 31, false},
-        {4, 5000000, 32, true},
+        {4, 2000000, 31, false},
+        {4, 2000000, 32, true},
     };
     for (const auto& c : cases) {
         fake::reset();
         startMeasuring(c.divider);
         measurementState.refreshCounter = (11 - (c.evaluation - 1) % 11) % 11;
-        uint32_t live = 0;
-        fake::answerWith([&]() { return fake::FrameValues{live += 7, 0, c.periodCount}; });
+        fake::answerWith(gatesOf(c.divider, c.periodCount));
         std::vector<fake::Drawn> drawn;
         for (int n = 1; n <= c.evaluation; ++n) {
             drawn = evaluate();
@@ -233,10 +297,53 @@ TEST_F(Cycle, ShowsTheFirstValidPeriodOnlyAfterSettling) {
     }
 }
 
+// Until a gate with the new divider has ended, the period register still holds the last
+// gate of the one before: that count is neither shown nor judged, however many
+// evaluations have passed; a gate longer than its band is given up once it is known
+// to be too long.
+TEST_F(Cycle, JudgesOnlyAGateMeasuredWithTheCurrentDivider) {
+    const struct {
+        const char* what;
+        int32_t divider;
+        uint32_t gateMicros;
+        int latest;  // the evaluation by which the reading is shown or the divider changed
+        bool shown;
+        int32_t nextDivider;  // 0: no new configuration
+    } cases[] = {
+        {"a 1.2 s gate settles", 100, 1200000, 12, true, 0},
+        {"a 0.85 s gate settles", 1000, 850000, 12, true, 0},
+        {"a 20 s gate with divider 4 settles", 4, 20000000, 200, true, 0},
+        {"a 2 s gate with divider 10 goes to 4", 10, 2000000, 14, false, 4},
+        {"a 1.6 s gate with divider 100 ranges again", 100, 1600000, 14, false, 800000},
+        {"a 0.08 s gate chooses from its period", 100, 80000, 2, false, 1000},
+    };
+    for (const auto& c : cases) {
+        fake::reset();
+        startMeasuring(c.divider);
+        fake::answerWith(gatesOf(c.divider, c.gateMicros));
+        bool shown = false;
+        bool configured = false;
+        int n = 1;
+        for (; n <= c.latest && !shown && !configured; ++n) {
+            measurementState.refreshCounter = 0;
+            const std::string period = drawnAt(evaluate(), 0, 150);
+            shown = period != dashes;
+            configured = measurementState.cycleState == Configure;
+        }
+        EXPECT_EQ(shown, c.shown) << c.what << ", evaluation " << n - 1;
+        EXPECT_EQ(configured ? measurementState.divider : 0, c.nextDivider) << c.what;
+        if (shown) {
+            // The count shown is the gate's, not the earlier divider's left in the register.
+            EXPECT_EQ(fake::textAt(10, 5).substr(7, std::to_string(c.gateMicros).size()),
+                      std::to_string(c.gateMicros));
+        }
+    }
+}
+
 TEST_F(Cycle, DrawsAValidReadingWithItsCountsUnitsAndMode) {
     startMeasuring(1000);
     measurementState.refreshCounter = 0;
-    measurementState.ticksSinceConfig = 11;
+    settle(11);
     fake::answerWith([]() { return fake::FrameValues{1000, 0, 150000}; });
     const std::vector<fake::Drawn> drawn = evaluate();
     EXPECT_EQ(fake::utf8(drawnAt(drawn, 10, 5)), "ｶｳﾝﾄ値 150000        ");
@@ -274,7 +381,7 @@ TEST_F(Cycle, AStalledMeasurementShowsDashesAndReranges) {
         fake::reset();
         startMeasuring(1000, c.autoRange);
         measurementState.refreshCounter = 0;
-        measurementState.ticksSinceConfig = 11;
+        settle(11);
         measurementState.previousPeriodCount = static_cast<int32_t>(c.previous);
         fake::answerWith([&c]() { return fake::FrameValues{c.live, 0, c.period}; });
         const std::vector<fake::Drawn> drawn = evaluate();
@@ -289,25 +396,46 @@ TEST_F(Cycle, AStalledMeasurementShowsDashesAndReranges) {
 }
 
 TEST_F(Cycle, RerangesWhenTheGateLeavesItsBand) {
+    // A complete gate out of its band is exact, so its period chooses the next divider at
+    // once (drawn as dashes); a negative count ranges again once settled, as does a
+    // divider that cannot do better.
     const struct {
         int32_t divider;
         uint32_t period;
         int32_t ticks;
-        bool reranged;
+        int32_t nextDivider;  // 0: measuring goes on; 800000: ranging again
     } cases[] = {
-        {4, 5000000, 30, false},  {10, 5000000, 10, true},      {10, 1300000, 10, false},
-        {10, 1300001, 10, true},  {1000, 120000, 10, false},    {1000, 119999, 10, true},
-        {1000, 119999, 9, false}, {1000, 0xFFFFFFFF, 10, true},  // negative count
-        {4, 100000, 29, false},   {4, 100000, 30, true},
+        {4, 5000000, 30, 0},
+        {10, 5000000, 10, 4},
+        {10, 1300000, 10, 0},
+        {10, 1300001, 10, 4},
+        {1000, 120000, 10, 0},
+        {1000, 119999, 10, 10000},
+        {1000, 119999, 1, 10000},
+        {100, 1250000, 10, 0},
+        {100, 1300001, 10, 10},
+        {1000, 0xFFFFFFFF, 9, 0},
+        {1000, 0xFFFFFFFF, 10, 800000},  // negative count
+        {4, 100000, 29, 10},
+        {4, 100000, 30, 10},
+        {1000000, 100000, 10, 800000},
+        {100000, 100000, 10, 1000000},
     };
     for (const auto& c : cases) {
         fake::reset();
         startMeasuring(c.divider);
-        measurementState.ticksSinceConfig = c.ticks;
+        settle(c.ticks);
+        measurementState.refreshCounter = 0;
         fake::answerWith([&c]() { return fake::FrameValues{0, 0, c.period}; });
-        evaluate();
-        EXPECT_EQ(measurementState.cycleState == Configure, c.reranged)
+        const std::vector<fake::Drawn> drawn = evaluate();
+        const bool configured = measurementState.cycleState == Configure;
+        EXPECT_EQ(configured ? measurementState.divider : 0, c.nextDivider)
             << c.divider << " " << c.period << " " << c.ticks;
+        if (c.nextDivider != 0) {
+            EXPECT_EQ(drawnAt(drawn, 0, 150), dashes);
+            EXPECT_EQ(measurementState.rangePhase,
+                      c.nextDivider == 800000 ? FirstSample : Measuring);
+        }
     }
 }
 
@@ -333,7 +461,7 @@ TEST_F(Cycle, TheStallTestTruncatesAnOutOfRangeProductToTheMostNegativeValue) {
         fake::reset();
         startMeasuring(100000, 0);
         measurementState.refreshCounter = 0;
-        measurementState.ticksSinceConfig = 50;
+        settle();
         measurementState.previousPeriodCount = c.previous;
         fake::answerWith([]() { return fake::FrameValues{0, 0, 1900000000u}; });
         const std::vector<fake::Drawn> drawn = evaluate();
@@ -392,7 +520,7 @@ TEST_F(Cycle, AFrameThatIsNotSixWellFormedAnswersIsNoMeasurement) {
         fake::reset();
         startMeasuring(1000, 0);
         measurementState.refreshCounter = 0;
-        measurementState.ticksSinceConfig = 50;
+        settle();
         fake::answerWith([]() { return fake::FrameValues{0, 0, 150000}; });
         evaluate();
         ASSERT_EQ(fake::textAt(0, 150), "    150.0000__ ") << c.name;
@@ -418,7 +546,7 @@ TEST_F(Cycle, AFrameThatIsNotSixWellFormedAnswersIsNoMeasurement) {
 TEST_F(Cycle, AWellFormedFrameStillDecodesAsTheCounterSays) {
     startMeasuring(1000, 0);
     measurementState.refreshCounter = 0;
-    measurementState.ticksSinceConfig = 50;
+    settle();
     step();  // Query
     state.pending = fake::frameFields("FFFF", "0000", "0000", "0000", "49F0", "0002");
     step();
@@ -471,7 +599,7 @@ TEST_F(Cycle, AFailingStatusQueryReadsAsNothingPending) {
 TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndTheQueriesGoOutAgain) {
     startMeasuring(1000);
     measurementState.refreshCounter = 0;
-    measurementState.ticksSinceConfig = 50;
+    settle();
     fake::answerWith([]() { return fake::FrameValues{0, 0, 150000}; });
     evaluate();
     EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
@@ -497,7 +625,8 @@ TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndTheQueriesGoOutAgain) {
     for (size_t i = drawnBefore; i < state.drawn.size(); ++i) {
         EXPECT_EQ(state.drawn[i].y, 285);
     }
-    EXPECT_EQ(measurementState.ticksSinceConfig, 100);
+    // Only evaluated frames count towards settling.
+    EXPECT_EQ(measurementState.ticksSinceConfig, 51);
     // The counter answers again.
     fake::answerWith([]() { return fake::FrameValues{0, 0, 160000}; });
     for (int i = 0; i <= staleTicks + 1 && measurementState.cycleState != Query; ++i) {
@@ -530,7 +659,7 @@ TEST_F(Cycle, AWriteThatTimesOutEndsItsSequence) {
 TEST_F(Cycle, StepsAfterKeysAreNoTimePassing) {
     startMeasuring(1000, 0);
     measurementState.refreshCounter = 0;
-    measurementState.ticksSinceConfig = 50;
+    settle();
     fake::answerWith([]() { return fake::FrameValues{0, 0, 150000}; });
     evaluate();
     state.onQueries = nullptr;  // the counter falls silent

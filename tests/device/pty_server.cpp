@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,8 @@ namespace {
 
 }  // namespace
 
-Server::Server(Device& device) : device_(device) {
+Server::Server(Device& device, double baud)
+    : device_(device), byteMicros_(baud > 0 ? 1e7 / baud : 0) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
         fail("pseudo-terminal");
@@ -84,6 +86,10 @@ void Server::serve() {
             master_ = -1;
             return;
         }
+        if (unsent_.empty()) {
+            // An idle line: what comes next starts on it now.
+            lineBusyUntil_ = std::max(lineBusyUntil_, static_cast<double>(now));
+        }
         while (unsent_.size() < sizeof buffer && device_.readableBytes(now) > 0) {
             size_t got = device_.read(buffer, sizeof buffer, now);
             if (got == 0) {
@@ -91,11 +97,22 @@ void Server::serve() {
             }
             unsent_.append(buffer, got);
         }
-        if (!unsent_.empty()) {
-            ssize_t sent = write(master_, unsent_.data(), unsent_.size());
-            if (sent > 0) {
-                unsent_.erase(0, static_cast<size_t>(sent));
+        // On a paced line each byte arrives one byte time after the one before it.
+        size_t carried = unsent_.size();
+        if (byteMicros_ > 0) {
+            const double t = static_cast<double>(now);
+            carried = 0;
+            while (carried < unsent_.size() && lineBusyUntil_ + byteMicros_ <= t) {
+                lineBusyUntil_ += byteMicros_;
+                ++carried;
             }
+        }
+        if (carried > 0) {
+            ssize_t sent = write(master_, unsent_.data(), carried);
+            const size_t taken = sent > 0 ? static_cast<size_t>(sent) : 0;
+            unsent_.erase(0, taken);
+            // What the port had no room for goes out later, at the line's pace.
+            lineBusyUntil_ -= static_cast<double>(carried - taken) * byteMicros_;
         }
     }
 }

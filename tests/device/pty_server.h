@@ -27,7 +27,10 @@ public:
 
 class Server {
 public:
-    explicit Server(Device& device);
+    // With `baud` above 0 the answers go out as a serial line at that speed would carry
+    // them, BAUD/10 bytes per second (a start bit, 8 data bits, a stop bit); at 0 they go
+    // out as soon as the device has them.
+    explicit Server(Device& device, double baud = 0);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -60,8 +63,10 @@ private:
     // Kept open so that the master does not hang up between the backend's opens.
     int keeper_ = -1;
     std::string portName_;
-    // Answers the port has no room for yet.
+    // Answers the port has no room for yet, or the line has not carried yet.
     std::string unsent_;
+    double byteMicros_ = 0;     // one byte's time on the line; 0: no pacing
+    double lineBusyUntil_ = 0;  // when the last byte on the line has arrived
     std::chrono::steady_clock::time_point start_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> readingStopped_{false};

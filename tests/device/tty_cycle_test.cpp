@@ -61,9 +61,9 @@ struct Reading {
 
 class CycleOverTty : public testing::Test {
 protected:
-    void start(const sim::Scenario& scenario) {
+    void start(const sim::Scenario& scenario, double baud = 0) {
         counter = std::make_unique<SimulatedCounter>(scenario);
-        server = std::make_unique<pty_server::Server>(*counter);
+        server = std::make_unique<pty_server::Server>(*counter, baud);
         listedPorts = {{server->portName(), "SIM00001"}};
         tty::setPortLister(listTestPorts);
         fake::reset();
@@ -136,6 +136,26 @@ TEST_F(CycleOverTty, MeasuresThePeriodToWithinOneTick) {
     server->withDevice([&](pty_server::Device&) { commands = counter->device.receivedCommands(); });
     ASSERT_GE(commands.size(), 9u);
     EXPECT_EQ(commands[1], "M02008ff");
+}
+
+// At 9600 baud a frame takes 56 ms to arrive, more than one tick: the measurement still
+// settles on its first range and shows true readings.
+TEST_F(CycleOverTty, MeasuresOverA9600BaudLine) {
+    sim::Scenario scenario;
+    scenario.frequencyHz = 1000.0;
+    start(scenario, 9600);
+    runFor(std::chrono::milliseconds(5000));
+
+    const double truth = 1e6 / scenario.frequencyHz;
+    const std::vector<Reading> readings = shownReadings();
+    ASSERT_GE(readings.size(), 1u) << "no settled reading was shown";
+    for (const Reading& r : readings) {
+        EXPECT_NEAR(r.periodCount, truth * r.divider, 1.0) << "divider " << r.divider;
+    }
+    std::vector<std::string> commands;
+    server->withDevice([&](pty_server::Device&) { commands = counter->device.receivedCommands(); });
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "M008"), 2)
+        << "configured again after the first range";
 }
 
 TEST_F(CycleOverTty, AnUnpluggedCounterLeavesTheCycleWaiting) {

@@ -41,7 +41,7 @@ inline void check(bool ok, const char* what) {
 }
 
 inline bool allowedDivider(int32_t divider) {
-    static const int32_t allowed[] = {4,  10,  100,  1000,  10000,  100000,
+    static const int32_t allowed[] = {4,  10,  100,  1000,  10000,  100000, 1000000,
                                       80, 800, 8000, 80000, 800000, 8000000};
     for (int32_t d : allowed) {
         if (d == divider) {
@@ -107,6 +107,10 @@ inline void checkDrawn(size_t from) {
                 const double period =
                     static_cast<double>(periodCount) / static_cast<double>(divider);
                 check(period > 1.0 && t == masked("%14.6f ", period), "period is count / divider");
+                // In automatic mode only a gate inside its band is shown.
+                check(measurementState.autoRange != 1 ||
+                          (periodCount >= 120000 && (periodCount <= 1300000 || divider == 4)),
+                      "an automatic reading comes from a gate in its band");
             }
         } else if (d.x == 0 && d.y == 200) {
             if (t != dashes) {

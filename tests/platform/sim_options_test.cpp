@@ -21,7 +21,7 @@ TEST(SimOptions, EveryOptionIsTaken) {
                      "3:50",        "--change-at", "4.5:1e6",        "--stop-at", "9",
                      "--no-device", "--headless",  "--virtual-time", "--run-for", "12",
                      "--key",       "1.5: +",      "--key",          "2:-",       "--device-log",
-                     "--draw-log",  "--screen"},
+                     "--draw-log",  "--screen",    "--baud",         "9600"},
                     options, error),
               platform::ParseOutcome::Run)
         << error;
@@ -37,6 +37,7 @@ TEST(SimOptions, EveryOptionIsTaken) {
     EXPECT_EQ(options.keys[0].atSeconds, 1.5);
     EXPECT_EQ(options.keys[0].cp932, " +");
     EXPECT_TRUE(options.deviceLog && options.drawLog && options.screen);
+    EXPECT_EQ(options.baud, 9600);
 }
 
 TEST(SimOptions, TheLongestTimeIsTaken) {
@@ -70,6 +71,9 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
         {{"--change-at", "5"}, "SECONDS:HZ"},
         {{"--change-at", "-1:100"}, "SECONDS:HZ"},
         {{"--stop-at", "x"}, "seconds"},
+        {{"--baud", "0"}, "between 50 and 10000000 baud"},
+        {{"--baud", "9600x"}, "between 50 and 10000000 baud"},
+        {{"--baud", "2e7"}, "between 50 and 10000000 baud"},
         {{"--run-for", "-3"}, "seconds"},
         {{"--key", "abc"}, "SECONDS:TEXT"},
         // Times the clock cannot hold, which would wrap to something soon.

@@ -168,6 +168,7 @@ TEST_F(Win32Subset, PostedMessagesComeBeforeTimers) {
 TEST_F(Win32Subset, KilledTimerStops) {
     platform::FrontConfig config;
     config.idleQuitCode = 42;
+    config.recordTimerCalls = true;
     platform::platformStart(config);
     HWND window = createTestWindow();
     SetTimer(window, 1, 100, nullptr);

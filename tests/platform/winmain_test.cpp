@@ -11,7 +11,9 @@
 namespace {
 
 TEST(WinMain, TheMenuCommandClosesTheDeviceAndEndsWithExitCode0) {
-    platform::platformStart(platform::FrontConfig{});
+    platform::FrontConfig config;
+    config.recordTimerCalls = true;
+    platform::platformStart(config);
     sim::simConfigure(sim::Scenario{},
                       sim::Clock{platform::platformNowMicros, platform::platformWaitUntilMicros});
     platform::scheduleCommand(2000000, PM_COMMAND_EXIT);

@@ -253,6 +253,33 @@ TEST(CounterDevice, AnswersAreUppercaseAndComeAfterTheLinkLatency) {
     EXPECT_EQ(device.nextArrivalMicros(2 * second), UINT64_MAX);
 }
 
+// At a line speed the answers trickle in, one byte per ten bit times, behind each other:
+// a frame of six answers at 9600 baud takes 56.25 ms, more than one 50 ms tick.
+TEST(CounterDevice, AtALineSpeedAnswersArriveOneByteAfterAnother) {
+    Scenario scenario = signalAt(1000.0);
+    scenario.baud = 9600;
+    CounterDevice device(scenario);
+    for (const CounterCommand& query : querySequence().commands) {
+        send(device, query, 1 * second);
+    }
+    const uint64_t start = 1 * second + 1 * ms;  // the link latency
+    EXPECT_EQ(device.readableBytes(start), 0u);
+    EXPECT_EQ(device.nextArrivalMicros(start), start + 1042);
+    EXPECT_EQ(device.readableBytes(start + 1042), 1u);
+    EXPECT_EQ(device.readableBytes(start + 49 * ms), 47u);
+    EXPECT_EQ(device.readableBytes(start + 50 * ms), 48u);
+    EXPECT_EQ(device.readableBytes(start + 56249), 53u);
+    EXPECT_EQ(device.readableBytes(start + 56250), static_cast<size_t>(responseFrameLength));
+    // Partly read, the rest still comes at the line's pace.
+    EXPECT_EQ(drain(device, start + 10 * ms).size(), 9u);
+    EXPECT_EQ(device.readableBytes(start + 10 * ms), 0u);
+    EXPECT_EQ(drain(device, start + 60 * ms).size(), static_cast<size_t>(responseFrameLength - 9));
+    // The line is free again: the next answer starts at its own latency.
+    send(device, querySequence().commands[0], 2 * second);
+    EXPECT_EQ(device.readableBytes(2 * second + 1 * ms + 9374), 8u);
+    EXPECT_EQ(device.readableBytes(2 * second + 1 * ms + 9375), static_cast<size_t>(answerLength));
+}
+
 TEST(CounterDevice, UnknownCommandsAreIgnoredAndRecorded) {
     CounterDevice device(signalAt(1000.0));
     const char bytes[] = "M09\rhello\rM0200\rM0\r\r";
@@ -329,7 +356,7 @@ TEST(CounterDevice, OutlandishScenariosStillAnswer) {
         CounterDevice device(scenario);
         configure(device, 8000000, 0);
         for (uint64_t t : {uint64_t{0}, 3 * second, uint64_t{1} << 62}) {
-            EXPECT_LE(queryFrame(device, t).size(), static_cast<size_t>(responseFrameLength));
+            EXPECT_EQ(queryFrame(device, t).size(), static_cast<size_t>(responseFrameLength));
         }
     }
 }

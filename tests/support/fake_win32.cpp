@@ -37,7 +37,8 @@ void reset() {
     state.serialNumbers = {"FAKE0001"};
     state.deviceCountAt = [](int) { return DWORD{1}; };
     state.serialStatusAt = [](int) { return FT_OK; };
-    measurementState = MeasurementState{NoDevice, Measuring, 8000000, 1, 0, 0, 0, 0, 0, 0};
+    measurementState =
+        MeasurementState{NoDevice, Measuring, 8000000, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     deviceConnection = DeviceConnection{nullptr, 0, FT_OK};
     mainWindow = testWindow();
 }
