@@ -60,6 +60,8 @@ int createMainWindow(HINSTANCE instance, int showCommand) {
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     SetTimer(window, cycleTimerId, startTimerMs, nullptr);
+    // With no counter yet, the program looks for one to be plugged in.
+    watchIfNoDevice(window);
     return 1;
 }
 
@@ -90,7 +92,11 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             runCycleStepAfterKey(window);
             break;
         case WM_TIMER:
-            runCycleStep(window);
+            if (wParam == watchTimerId) {
+                watchForDevice(window);
+            } else {
+                runCycleStep(window);
+            }
             break;
         default:
             break;

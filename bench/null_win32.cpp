@@ -55,3 +55,11 @@ int SetBkMode(HDC, int) {
 BOOL TextOutA(HDC, int, int, LPCSTR, int) {
     return TRUE;
 }
+
+BOOL InvalidateRect(HWND, const RECT*, BOOL) {
+    return TRUE;
+}
+
+BOOL UpdateWindow(HWND) {
+    return TRUE;
+}

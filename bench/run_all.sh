@@ -297,6 +297,7 @@ $bench/measurement_floor_bench           # the same with drawing that does nothi
 $bench/tty_search_bench                  # the no-device search over the tty backend
 /usr/bin/time -v $sim --headless --virtual-time --run-for 3600 --frequency 1000000 >/dev/null
 bench/run_fronts.sh $build ${real_seconds} 1000      # fronts and floors, real clock
+bench/run_watch.sh $build                      # waiting for a counter, virtual and real clock
 $bench/first_output 接続デバイスなし $sim --headless --no-device
 $bench/first_output '> M024' $sim --headless --device-log
 $bench/accuracy_sweep 0 0               # the sweep: jitter ppm, baud (0: answers at once)
@@ -386,4 +387,6 @@ The two sweeps with 50 ppm jitter are summed up in the table above; their rows a
 \`$results/accuracy-jitter50.tsv\` and \`$results/accuracy-9600-jitter50.tsv\`.
 Readings outside the bound with jitter: ${within_jitter}.
 MD
+say "waiting for a counter (load $(load))"
+{ echo; REAL_SECONDS=$real_seconds bench/run_watch.sh "$build"; } >>"$doc"
 say "done: $doc, $plot (raw figures in $results)"

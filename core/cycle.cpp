@@ -53,6 +53,18 @@ constexpr double longestPeriodMicros = 10500000.0;
 // as too long: room for an input's jitter.
 constexpr double estimateMargin = 1.05;
 
+// Set by a device call that reports the counter gone (unplugged, or its driver lost
+// it); the step that made the call then drops the device.
+bool deviceGone = false;
+
+void noteStatus(FT_STATUS status) {
+    // Calls on a handle that was never opened fail too, but nothing was lost then.
+    if ((status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND) &&
+        deviceConnection.deviceHandle != nullptr) {
+        deviceGone = true;
+    }
+}
+
 // True when the whole command went out. One that did not (the link is gone, or the
 // counter stopped taking bytes and the write waited out its time-out) ends the sequence:
 // the rest would only wait as long again, with the window frozen meanwhile.
@@ -62,6 +74,7 @@ bool writeCommand(const CounterCommand& command) {
     DWORD written = 0;
     deviceConnection.lastStatus = FT_Write(deviceConnection.deviceHandle, buffer,
                                            static_cast<DWORD>(command.length), &written);
+    noteStatus(deviceConnection.lastStatus);
     return deviceConnection.lastStatus == FT_OK && written == static_cast<DWORD>(command.length);
 }
 
@@ -71,7 +84,10 @@ DWORD pendingBytes() {
     DWORD rxBytes = 0;
     DWORD txBytes = 0;
     DWORD eventWord = 0;
-    if (FT_GetStatus(deviceConnection.deviceHandle, &rxBytes, &txBytes, &eventWord) != FT_OK) {
+    const FT_STATUS status =
+        FT_GetStatus(deviceConnection.deviceHandle, &rxBytes, &txBytes, &eventWord);
+    if (status != FT_OK) {
+        noteStatus(status);
         return 0;
     }
     return rxBytes > static_cast<DWORD>(readChunkBytes) ? static_cast<DWORD>(readChunkBytes)
@@ -81,6 +97,7 @@ DWORD pendingBytes() {
 DWORD readBytes(unsigned char* buffer, DWORD count) {
     DWORD got = 0;
     deviceConnection.lastStatus = FT_Read(deviceConnection.deviceHandle, buffer, count, &got);
+    noteStatus(deviceConnection.lastStatus);
     return got;
 }
 
@@ -320,7 +337,20 @@ void stepNoDevice(HWND window) {
     beginDrawing();
     showNoDevice();
     endDrawing();
+    // Nothing of a reading is left to blank, and no frame is awaited.
     measurementState.readingOnScreen = 0;
+    measurementState.ticksWithoutFrame = 0;
+}
+
+// The counter has gone: nothing of its readout may stay on screen, so the window is
+// erased to its background before the no-device text is drawn as with no device; the
+// watch then looks for it.
+void dropDevice(HWND window) {
+    deviceGone = false;
+    dropLostDevice(window);
+    InvalidateRect(window, nullptr, TRUE);
+    UpdateWindow(window);
+    stepNoDevice(window);
 }
 
 void stepConfigure(HWND window) {
@@ -328,6 +358,10 @@ void stepConfigure(HWND window) {
     const ConfigurationSequence sequence = configurationSequence(measurementState.divider);
     for (const CounterCommand& command : sequence.commands) {
         if (!writeCommand(command)) {
+            if (deviceGone) {
+                dropDevice(window);
+                return;
+            }
             break;
         }
     }
@@ -340,7 +374,7 @@ void stepConfigure(HWND window) {
 // amount and the caller goes on at the next tick.
 bool drainLink() {
     unsigned char buffer[readChunkBytes];
-    for (int reads = 0;; ++reads) {
+    for (int reads = 0; !deviceGone; ++reads) {
         const DWORD pending = pendingBytes();
         if (pending == 0) {
             return true;
@@ -350,21 +384,31 @@ bool drainLink() {
         }
         readBytes(buffer, pending);
     }
+    return false;
 }
 
 // Throws away whatever the counter sent before the new configuration.
-void stepDrain() {
-    if (!drainLink()) {
+void stepDrain(HWND window) {
+    const bool empty = drainLink();
+    if (deviceGone) {
+        dropDevice(window);
+        return;
+    }
+    if (!empty) {
         return;
     }
     measurementState.cycleState = Query;
     measurementState.ticksSinceConfig = 0;
 }
 
-void stepQuery() {
+void stepQuery(HWND window) {
     const QuerySequence sequence = querySequence();
     for (const CounterCommand& command : sequence.commands) {
         if (!writeCommand(command)) {
+            if (deviceGone) {
+                dropDevice(window);
+                return;
+            }
             break;
         }
     }
@@ -384,13 +428,18 @@ void blankReading() {
     measurementState.refreshCounter = 0;
 }
 
-void stepCollect() {
+void stepCollect(HWND window) {
     beginDrawing();
     unsigned char buffer[readChunkBytes] = {};
     const DWORD pending = pendingBytes();
     DWORD got = 0;
     if (pending >= static_cast<DWORD>(responseFrameLength)) {
         got = readBytes(buffer, pending);
+    }
+    if (deviceGone) {
+        endDrawing();
+        dropDevice(window);
+        return;
     }
     if (pending == static_cast<DWORD>(responseFrameLength) && got == pending &&
         isWellFormedFrame(buffer)) {
@@ -411,7 +460,13 @@ void stepCollect() {
         // shown can no longer be trusted, and only an empty link brings the answers back
         // in step with the queries. An endless stream is drained on at the next tick.
         blankReading();
-        if (drainLink()) {
+        const bool empty = drainLink();
+        if (deviceGone) {
+            endDrawing();
+            dropDevice(window);
+            return;
+        }
+        if (empty) {
             measurementState.cycleState = Query;
         }
     }
@@ -420,6 +475,7 @@ void stepCollect() {
 }
 
 void runStep(HWND window) {
+    deviceGone = false;
     switch (measurementState.cycleState) {
         case NoDevice:
             stepNoDevice(window);
@@ -428,13 +484,13 @@ void runStep(HWND window) {
             stepConfigure(window);
             break;
         case Drain:
-            stepDrain();
+            stepDrain(window);
             break;
         case Query:
-            stepQuery();
+            stepQuery(window);
             break;
         case Collect:
-            stepCollect();
+            stepCollect(window);
             break;
         default:
             break;

@@ -1,12 +1,19 @@
 #include "device/connection.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "core/cycle.h"
 
 DeviceConnection deviceConnection = {nullptr, 0, FT_OK};
+char openedSerialNumber[d2xxSerialNumberSize] = {};
 
 namespace {
+
+// Device index `index`, passed as the pointer value as the library expects.
+PVOID deviceIndex(DWORD index) {
+    return reinterpret_cast<PVOID>(static_cast<uintptr_t>(index));
+}
 
 // Bounded retries, back to back: the library may need a moment after start-up before it
 // reports the attached devices and their serial numbers.
@@ -21,18 +28,70 @@ bool waitForDevice() {
     return deviceConnection.deviceCount >= 1;
 }
 
-bool readFirstSerialNumber(char* serialNumber) {
-    // Device index 0, passed as the pointer value as the library expects.
-    PVOID firstDevice = reinterpret_cast<PVOID>(static_cast<uintptr_t>(0));
-    int attempts = 0;
-    do {
-        deviceConnection.lastStatus =
-            FT_ListDevices(firstDevice, serialNumber, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
-        ++attempts;
-    } while (attempts < serialNumberAttempts && deviceConnection.lastStatus != FT_OK);
+bool readSerialNumber(DWORD index, char* serialNumber) {
+    deviceConnection.lastStatus = FT_ListDevices(deviceIndex(index), serialNumber,
+                                                 FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
     // Whatever the library wrote, the open below gets a terminated string.
     serialNumber[d2xxSerialNumberSize - 1] = '\0';
     return deviceConnection.lastStatus == FT_OK;
+}
+
+bool readFirstSerialNumber(char* serialNumber) {
+    int attempts = 0;
+    do {
+        readSerialNumber(0, serialNumber);
+        ++attempts;
+    } while (attempts < serialNumberAttempts && deviceConnection.lastStatus != FT_OK);
+    return deviceConnection.lastStatus == FT_OK;
+}
+
+bool openAndSetUp(const char* serialNumber) {
+    deviceConnection.lastStatus = FT_OpenEx(
+        const_cast<char*>(serialNumber), FT_OPEN_BY_SERIAL_NUMBER, &deviceConnection.deviceHandle);
+    if (deviceConnection.lastStatus != FT_OK) {
+        deviceConnection.deviceHandle = nullptr;
+        return false;
+    }
+    std::memcpy(openedSerialNumber, serialNumber, sizeof openedSerialNumber);
+    // The counter ends every answer with a carriage return.
+    deviceConnection.lastStatus = FT_SetChars(deviceConnection.deviceHandle, 13, 1, 0, 0);
+    deviceConnection.lastStatus = FT_SetTimeouts(deviceConnection.deviceHandle, 100, 100);
+    return true;
+}
+
+// Of the `count` devices listed, the one lost last if it is among them, else the first.
+bool chooseReturningDevice(DWORD count, char* serialNumber) {
+    if (openedSerialNumber[0] == '\0') {
+        return readSerialNumber(0, serialNumber);
+    }
+    bool found = false;
+    char listed[d2xxSerialNumberSize];
+    for (DWORD index = 0; index < count && index < watchedDevicesMax; ++index) {
+        if (!readSerialNumber(index, listed)) {
+            continue;
+        }
+        if (std::strcmp(listed, openedSerialNumber) == 0) {
+            std::memcpy(serialNumber, listed, sizeof listed);
+            return true;
+        }
+        if (!found) {
+            std::memcpy(serialNumber, listed, sizeof listed);
+            found = true;
+        }
+    }
+    return found;
+}
+
+// The cycle starts over as at start, except that the user's range mode stays and a
+// fixed range keeps its divider (a ranging pass would choose another). Nothing measured
+// before the loss is carried over.
+void armAfterReturn() {
+    measurementState.cycleState = Configure;
+    measurementState.rangePhase = measurementState.autoRange == 1 ? FirstSample : Measuring;
+    measurementState.ticksSinceConfig = 0;
+    measurementState.refreshCounter = 0;
+    measurementState.previousPeriodCount = 0;
+    measurementState.ticksWithoutFrame = 0;
 }
 
 }  // namespace
@@ -42,16 +101,9 @@ void openFirstDevice() {
     if (!waitForDevice() || !readFirstSerialNumber(serialNumber)) {
         return;
     }
-    deviceConnection.lastStatus =
-        FT_OpenEx(serialNumber, FT_OPEN_BY_SERIAL_NUMBER, &deviceConnection.deviceHandle);
-    if (deviceConnection.lastStatus != FT_OK) {
-        deviceConnection.deviceHandle = nullptr;
+    if (!openAndSetUp(serialNumber)) {
         return;
     }
-    // The counter ends every answer with a carriage return.
-    deviceConnection.lastStatus = FT_SetChars(deviceConnection.deviceHandle, 13, 1, 0, 0);
-    deviceConnection.lastStatus = FT_SetTimeouts(deviceConnection.deviceHandle, 100, 100);
-
     measurementState.cycleState = Configure;
     measurementState.rangePhase = FirstSample;
     measurementState.ticksSinceConfig = 0;
@@ -61,4 +113,42 @@ void closeDevice() {
     // Unconditional: without a device this fails harmlessly on the null handle.
     deviceConnection.lastStatus = FT_Close(deviceConnection.deviceHandle);
     deviceConnection.deviceHandle = nullptr;
+}
+
+void watchIfNoDevice(HWND window) {
+    if (deviceConnection.deviceHandle == nullptr) {
+        SetTimer(window, watchTimerId, watchPeriodMs, nullptr);
+    }
+}
+
+void watchForDevice(HWND window) {
+    if (deviceConnection.deviceHandle != nullptr) {
+        KillTimer(window, watchTimerId);
+        return;
+    }
+    // One call a second while nothing is attached: the watch costs next to nothing.
+    DWORD count = 0;
+    deviceConnection.lastStatus = FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+    if (deviceConnection.lastStatus != FT_OK || count == 0) {
+        return;
+    }
+    deviceConnection.deviceCount = count;
+    char serialNumber[d2xxSerialNumberSize] = {};
+    // A counter that cannot be opened yet is tried again at the next look.
+    if (!chooseReturningDevice(count, serialNumber) || !openAndSetUp(serialNumber)) {
+        return;
+    }
+    armAfterReturn();
+    KillTimer(window, watchTimerId);
+    // The no-device text goes: the readout's lines do not cover all of it, and a
+    // counter is there now.
+    InvalidateRect(window, nullptr, TRUE);
+    UpdateWindow(window);
+    SetTimer(window, cycleTimerId, cycleTickMs, nullptr);
+}
+
+void dropLostDevice(HWND window) {
+    closeDevice();
+    measurementState.cycleState = NoDevice;
+    watchIfNoDevice(window);
 }

@@ -1,4 +1,5 @@
-// Finding, opening, setting up and closing the counter through the USB library.
+// Finding, opening, setting up and closing the counter through the USB library; and,
+// whenever no counter is open, watching for one to be plugged in.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +14,28 @@ struct DeviceConnection {
 
 extern DeviceConnection deviceConnection;
 
+// The serial number of the counter last opened, kept after it is lost so that the
+// watch takes that counter back when it returns; empty until one was opened.
+extern char openedSerialNumber[d2xxSerialNumberSize];
+
 constexpr int deviceCountAttempts = 20001;
 constexpr int serialNumberAttempts = 5001;
 
+// The window's own timer for the watch; timer 1 belongs to the measurement cycle.
+constexpr UINT_PTR watchTimerId = 2;
+constexpr UINT watchPeriodMs = 1000;
+// The watch reads the serial numbers of at most this many listed devices per look.
+constexpr DWORD watchedDevicesMax = 16;
+
 void openFirstDevice();
 void closeDevice();
+
+// Starts the watch when no counter is open.
+void watchIfNoDevice(HWND window);
+// One look of the watch (its timer's tick): one listing call while nothing is attached;
+// when a counter is there, it is opened and set up as at start, the cycle is armed
+// again and timer 1 restarted.
+void watchForDevice(HWND window);
+// The open counter has gone: its handle is closed, the cycle has no device, and the
+// watch starts.
+void dropLostDevice(HWND window);

@@ -101,7 +101,7 @@ std::string printable(const std::string& bytes) {
 
 }  // namespace
 
-CounterDevice::CounterDevice(const Scenario& scenario) : scenario_(scenario) {
+CounterDevice::CounterDevice(const Scenario& scenario, int index) : scenario_(scenario) {
     jitterFraction_ = std::clamp(scenario.jitterPpm * 1e-6, 0.0, 0.4);
     if (!std::isfinite(jitterFraction_)) {
         jitterFraction_ = 0;
@@ -138,6 +138,9 @@ CounterDevice::CounterDevice(const Scenario& scenario) : scenario_(scenario) {
 
     for (int i = 0; i < std::clamp(scenario.faultCount, 0, maxFaults); ++i) {
         const FaultWindow& f = scenario.faults[i];
+        if (f.device >= 0 && f.device != index) {
+            continue;
+        }
         faults_.push_back({f.kind, secondsToMicros(f.fromSeconds),
                            f.untilSeconds < 0 ? std::numeric_limits<uint64_t>::max()
                                               : secondsToMicros(f.untilSeconds)});
@@ -231,6 +234,50 @@ bool CounterDevice::faultDuring(FaultKind kind, uint64_t fromMicros, uint64_t to
 
 bool CounterDevice::unplugged(uint64_t nowMicros) const {
     return faultActive(FaultKind::Unplugged, nowMicros);
+}
+
+bool CounterDevice::unpluggedBetween(uint64_t fromMicros, uint64_t toMicros) const {
+    return faultDuring(FaultKind::Unplugged, fromMicros, toMicros);
+}
+
+std::vector<CounterDevice::PlugChange> CounterDevice::plugChanges() const {
+    std::vector<Fault> windows;
+    for (const Fault& f : faults_) {
+        if (f.kind == FaultKind::Unplugged && f.untilMicros > f.fromMicros) {
+            windows.push_back(f);
+        }
+    }
+    std::sort(windows.begin(), windows.end(),
+              [](const Fault& a, const Fault& b) { return a.fromMicros < b.fromMicros; });
+    // Overlapping or touching windows are one spell off the bus.
+    std::vector<PlugChange> changes;
+    for (const Fault& f : windows) {
+        if (!changes.empty() && changes.back().plugged && changes.back().atMicros >= f.fromMicros) {
+            if (f.untilMicros == std::numeric_limits<uint64_t>::max()) {
+                changes.pop_back();
+            } else {
+                changes.back().atMicros = std::max(changes.back().atMicros, f.untilMicros);
+            }
+            continue;
+        }
+        if (!changes.empty() && !changes.back().plugged) {
+            continue;  // off for ever already
+        }
+        changes.push_back({f.fromMicros, false});
+        if (f.untilMicros != std::numeric_limits<uint64_t>::max()) {
+            changes.push_back({f.untilMicros, true});
+        }
+    }
+    return changes;
+}
+
+void CounterDevice::logNote(uint64_t nowMicros, const std::string& text) const {
+    if (scenario_.deviceLog == nullptr) {
+        return;
+    }
+    std::string fraction = std::to_string(1000 + nowMicros % 1000).substr(1);
+    std::string line = std::to_string(nowMicros / 1000) + "." + fraction + " " + text + "\n";
+    std::fputs(line.c_str(), scenario_.deviceLog);
 }
 
 void CounterDevice::loseLinkIfUnpluggedSince(uint64_t nowMicros) {
@@ -476,6 +523,54 @@ uint64_t CounterDevice::nextArrivalMicros(uint64_t nowMicros) const {
         }
     }
     return next;
+}
+
+bool addPlugWindows(Scenario& scenario, bool startUnplugged, const double* unplugAt,
+                    int unplugCount, const double* plugAt, int plugCount) {
+    struct Change {
+        double atSeconds;
+        bool plugged;
+    };
+    std::vector<Change> changes;
+    for (int i = 0; i < unplugCount; ++i) {
+        changes.push_back({unplugAt[i], false});
+    }
+    for (int i = 0; i < plugCount; ++i) {
+        changes.push_back({plugAt[i], true});
+    }
+    // At the same time, the pull comes first: the device is back at once.
+    std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+        return a.atSeconds < b.atSeconds || (a.atSeconds == b.atSeconds && !a.plugged && b.plugged);
+    });
+    Scenario result = scenario;
+    bool plugged = !startUnplugged;
+    double offSince = 0.0;
+    auto addWindow = [&](double until) {
+        if (result.faultCount == maxFaults) {
+            return false;
+        }
+        result.faults[result.faultCount++] = {FaultKind::Unplugged, offSince, until};
+        return true;
+    };
+    for (const Change& change : changes) {
+        if (!(change.atSeconds >= 0) || !std::isfinite(change.atSeconds)) {
+            return false;
+        }
+        if (change.plugged == plugged) {
+            continue;
+        }
+        plugged = change.plugged;
+        if (!plugged) {
+            offSince = change.atSeconds;
+        } else if (change.atSeconds > offSince && !addWindow(change.atSeconds)) {
+            return false;
+        }
+    }
+    if (!plugged && !addWindow(-1.0)) {
+        return false;
+    }
+    scenario = result;
+    return true;
 }
 
 }  // namespace sim

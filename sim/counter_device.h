@@ -27,7 +27,8 @@ constexpr uint32_t powerUpDividerRegister = 0;
 
 class CounterDevice {
 public:
-    explicit CounterDevice(const Scenario& scenario);
+    // Device `index` of the run: the scenario's faults for every device and its own.
+    explicit CounterDevice(const Scenario& scenario, int index = 0);
 
     // Bytes sent by the host at `nowMicros`; each carriage return ends a command.
     // Ignored while the device is unplugged.
@@ -38,6 +39,16 @@ public:
     size_t read(char* out, size_t max, uint64_t nowMicros);
     // Whether the device is off the bus at `nowMicros`.
     bool unplugged(uint64_t nowMicros) const;
+    // Whether it was off the bus at any time from `fromMicros` to `toMicros`.
+    bool unpluggedBetween(uint64_t fromMicros, uint64_t toMicros) const;
+    // When it leaves the bus (plugged false) and comes back (true), in order.
+    struct PlugChange {
+        uint64_t atMicros;
+        bool plugged;
+    };
+    std::vector<PlugChange> plugChanges() const;
+    // A line "<ms> <text>" in the device log, for events around the device.
+    void logNote(uint64_t nowMicros, const std::string& text) const;
     // When the next byte not yet readable at `nowMicros` becomes readable; UINT64_MAX when
     // nothing more is on its way. For readers that wait with a time-out.
     uint64_t nextArrivalMicros(uint64_t nowMicros) const;

@@ -1,7 +1,8 @@
 // The D2XX calls served by simulated counters (simConfigure sets them up). Every call
 // on a handle this layer did not hand out, or has closed, fails with FT_INVALID_HANDLE
-// and does nothing else; a call on an open handle of an unplugged device fails with
-// FT_IO_ERROR.
+// and does nothing else. A device pulled off the bus takes its open handle with it:
+// every call on that handle fails with FT_IO_ERROR from then on, also once the device
+// is back, until the handle is closed and the device opened again.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +19,7 @@ namespace {
 struct OpenDevice {
     int device;
     ULONG readTimeoutMs;
+    uint64_t openedAt;
 };
 
 struct Run {
@@ -27,6 +29,9 @@ struct Run {
     std::vector<std::string> serialNumbers;
     int countingCalls = 0;
     std::map<uintptr_t, OpenDevice> open;
+    // Each device's comings and goings, and how many of them the device log has.
+    std::vector<std::vector<sim::CounterDevice::PlugChange>> plugChanges;
+    std::vector<size_t> plugChangesLogged;
 };
 
 Run& run() {
@@ -41,6 +46,28 @@ constexpr int maxDevices = 99;
 
 uint64_t now() {
     return run().clock.nowMicros();
+}
+
+// The device log gets each unplug and plug-in at its own time, written by the first
+// call made at or after it, so that the log stays in time order.
+void logPlugChanges() {
+    Run& r = run();
+    const uint64_t t = now();
+    for (size_t device = 0; device < r.devices.size(); ++device) {
+        const auto& changes = r.plugChanges[device];
+        size_t& logged = r.plugChangesLogged[device];
+        for (; logged < changes.size() && changes[logged].atMicros <= t; ++logged) {
+            r.devices[device]->logNote(
+                changes[logged].atMicros,
+                std::string(changes[logged].plugged ? "plugged in " : "unplugged ") +
+                    r.serialNumbers[device]);
+        }
+    }
+}
+
+// Whether the device has left the bus since the handle was opened.
+bool handleLost(const OpenDevice& open) {
+    return run().devices[open.device]->unpluggedBetween(open.openedAt, now());
 }
 
 bool attached(int device) {
@@ -67,11 +94,12 @@ OpenDevice* lookUp(FT_HANDLE handle) {
 
 // The open handle's device, or the status the call fails with.
 FT_STATUS usable(FT_HANDLE handle, OpenDevice*& open) {
+    logPlugChanges();
     open = lookUp(handle);
     if (open == nullptr) {
         return FT_INVALID_HANDLE;
     }
-    return run().devices[open->device]->unplugged(now()) ? FT_IO_ERROR : FT_OK;
+    return handleLost(*open) ? FT_IO_ERROR : FT_OK;
 }
 
 sim::CounterDevice& deviceOf(const OpenDevice* open) {
@@ -90,11 +118,15 @@ void simConfigure(const Scenario& scenario, Clock clock) {
     r.serialNumbers.clear();
     r.countingCalls = 0;
     r.open.clear();
+    r.plugChanges.clear();
+    r.plugChangesLogged.clear();
     const int count = scenario.deviceCount < 0 ? 0 : std::min(scenario.deviceCount, maxDevices);
     for (int i = 0; i < count; ++i) {
-        r.devices.push_back(std::make_unique<CounterDevice>(scenario));
+        r.devices.push_back(std::make_unique<CounterDevice>(scenario, i));
         std::string serial = std::to_string(i + 1);
         r.serialNumbers.push_back("SIM" + std::string(5 - serial.size(), '0') + serial);
+        r.plugChanges.push_back(r.devices.back()->plugChanges());
+        r.plugChangesLogged.push_back(0);
     }
 }
 
@@ -114,6 +146,7 @@ extern "C" {
 
 FT_STATUS WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
     Run& r = run();
+    logPlugChanges();
     if (flags == FT_LIST_NUMBER_ONLY) {
         if (arg1 == nullptr) {
             return FT_INVALID_PARAMETER;
@@ -148,20 +181,22 @@ FT_STATUS WINAPI FT_OpenEx(PVOID arg1, DWORD flags, FT_HANDLE* handle) {
     }
     *handle = nullptr;
     Run& r = run();
+    logPlugChanges();
     const char* wanted = static_cast<const char*>(arg1);
     for (int device : listed()) {
         const std::string& serial = r.serialNumbers[device];
         if (std::strncmp(wanted, serial.c_str(), d2xxSerialNumberSize) != 0) {
             continue;
         }
+        // A handle that went with an earlier unplug does not hold the device.
         for (const auto& entry : r.open) {
-            if (entry.second.device == device) {
+            if (entry.second.device == device && !handleLost(entry.second)) {
                 return FT_DEVICE_NOT_OPENED;
             }
         }
         const uintptr_t value = nextHandle;
         nextHandle += 0x10;
-        r.open[value] = {device, 0};
+        r.open[value] = {device, 0, now()};
         *handle = reinterpret_cast<FT_HANDLE>(value);
         return FT_OK;
     }
@@ -262,7 +297,7 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
             break;
         }
         clock.waitUntilMicros(next);
-        if (device.unplugged(clock.nowMicros())) {
+        if (handleLost(*open)) {
             status = FT_IO_ERROR;
         }
     }
@@ -273,13 +308,14 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
 }
 
 FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
+    logPlugChanges();
     auto& open = run().open;
     auto it = open.find(reinterpret_cast<uintptr_t>(handle));
     if (it == open.end()) {
         return FT_INVALID_HANDLE;
     }
     // The handle is released even when the device has gone, which the status reports.
-    const bool gone = run().devices[it->second.device]->unplugged(now());
+    const bool gone = handleLost(it->second);
     open.erase(it);
     return gone ? FT_IO_ERROR : FT_OK;
 }

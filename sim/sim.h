@@ -17,7 +17,7 @@ struct Clock {
 };
 
 enum class FaultKind {
-    Unplugged,        // every call on the open handle fails, listing finds no device
+    Unplugged,        // off the bus: its open handle fails for good, listing finds no device
     Silent,           // commands taken, nothing answered
     MalformedFields,  // answers carry lowercase or non-hexadecimal digits
     StrayBytes,       // extra bytes after a frame
@@ -31,6 +31,7 @@ struct FaultWindow {
     FaultKind kind;
     double fromSeconds;
     double untilSeconds;  // negative: for ever
+    int device = -1;      // the device (0 the first) it applies to; negative: every one
 };
 
 struct FrequencyChange {
@@ -39,7 +40,7 @@ struct FrequencyChange {
 };
 
 constexpr int maxFrequencyChanges = 32;
-constexpr int maxFaults = 8;
+constexpr int maxFaults = 16;
 
 struct Scenario {
     int deviceCount = 1;           // 0: no device attached
@@ -59,6 +60,14 @@ struct Scenario {
     double baud = 0.0;
     FILE* deviceLog = nullptr;  // "<ms> > <command>" and "<ms> < <answer>" lines
 };
+
+// Adds Unplugged windows to `scenario` from the times (in seconds) at which the devices
+// are pulled out and plugged back in. The devices start on the bus, or off it when
+// `startUnplugged`; the times are taken in order, and one that would put a device where
+// it already is changes nothing. False, with the scenario unchanged, when a time is
+// negative or the windows do not fit beside the scenario's other faults.
+bool addPlugWindows(Scenario& scenario, bool startUnplugged, const double* unplugAt,
+                    int unplugCount, const double* plugAt, int plugCount);
 
 // Sets up the simulated devices served by the D2XX calls for a new run; any handle
 // of an earlier run is forgotten.

@@ -40,7 +40,9 @@ int main(int argc, char** argv) {
     platform::platformStart(config);
 
     sim::Scenario scenario;
-    scenario.deviceCount = options.noDevice ? 0 : 1;
+    // With a plug-in to come, "no device" is a counter that is not plugged in yet.
+    const bool pluggedLater = options.noDevice && !options.plugAt.empty();
+    scenario.deviceCount = options.noDevice && !pluggedLater ? 0 : 1;
     scenario.frequencyHz = options.frequencyHz;
     scenario.jitterPpm = options.jitterPpm;
     for (const platform::FrequencyStep& change : options.changes) {
@@ -48,6 +50,12 @@ int main(int argc, char** argv) {
     }
     scenario.stopAtSeconds = options.stopAtSeconds;
     scenario.baud = options.baud;
+    if (!sim::addPlugWindows(scenario, pluggedLater, options.unplugAt.data(),
+                             static_cast<int>(options.unplugAt.size()), options.plugAt.data(),
+                             static_cast<int>(options.plugAt.size()))) {
+        std::fprintf(stderr, "pulsemeter-sim: too many unplugs and plug-ins\n");
+        return 2;
+    }
     scenario.deviceLog = options.deviceLog ? stdout : nullptr;
     sim::simConfigure(scenario,
                       sim::Clock{platform::platformNowMicros, platform::platformWaitUntilMicros});

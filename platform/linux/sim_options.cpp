@@ -20,7 +20,9 @@ const char simUsage[] =
     "  --jitter PPM           random period jitter in parts per million (default 0)\n"
     "  --change-at SECONDS:HZ the frequency becomes HZ at SECONDS (repeatable)\n"
     "  --stop-at SECONDS      the input stops at SECONDS\n"
-    "  --no-device            no counter attached\n"
+    "  --no-device            no counter attached (until --plug-at)\n"
+    "  --unplug-at SECONDS    the counter is pulled out at SECONDS (repeatable)\n"
+    "  --plug-at SECONDS      the counter is plugged (back) in at SECONDS (repeatable)\n"
     "The link:\n"
     "  --baud BAUD            answers leave the counter at BAUD/10 bytes per second,\n"
     "                         50 to 10000000 (9600: 56 ms for a 54-byte answer);\n"
@@ -72,6 +74,22 @@ bool splitTimed(const std::string& text, double& seconds, std::string& rest) {
     }
     rest = text.substr(colon + 1);
     return true;
+}
+
+// Unplugs and plug-ins together: as many as the simulated counter takes.
+constexpr size_t maxPlugTimes = 16;
+
+const char* storePlugTime(const std::string& value, std::vector<double>& times,
+                          const std::vector<double>& others) {
+    double seconds = 0;
+    if (!parseSeconds(value.c_str(), seconds)) {
+        return "expected a time in seconds, 0 or more";
+    }
+    if (times.size() + others.size() == maxPlugTimes) {
+        return "at most 16 unplugs and plug-ins together";
+    }
+    times.push_back(seconds);
+    return nullptr;
 }
 
 }  // namespace
@@ -130,6 +148,14 @@ ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& opti
         {"--stop-at", "a time in seconds",
          [&](const std::string& value) {
              return parseSeconds(value.c_str(), options.stopAtSeconds) ? nullptr : seconds;
+         }},
+        {"--unplug-at", "a time in seconds",
+         [&](const std::string& value) -> const char* {
+             return storePlugTime(value, options.unplugAt, options.plugAt);
+         }},
+        {"--plug-at", "a time in seconds",
+         [&](const std::string& value) -> const char* {
+             return storePlugTime(value, options.plugAt, options.unplugAt);
          }},
         {"--run-for", "a time in seconds",
          [&](const std::string& value) {

@@ -24,6 +24,8 @@ struct SimOptions {
     double stopAtSeconds = -1.0;  // negative: the input never stops
     double baud = 0.0;            // 0: answers arrive at once
     bool noDevice = false;
+    std::vector<double> unplugAt;  // the counter is pulled out at these times
+    std::vector<double> plugAt;    // and plugged (back) in at these
     bool headless = false;
     bool virtualTime = false;
     double runForSeconds = -1.0;  // negative: until the user ends it

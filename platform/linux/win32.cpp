@@ -466,6 +466,15 @@ BOOL UpdateWindow(HWND window) {
     return TRUE;
 }
 
+BOOL InvalidateRect(HWND window, const RECT* /*rect*/, BOOL /*erase*/) {
+    Window* target = findWindow(window);
+    if (target == nullptr) {
+        return FALSE;
+    }
+    target->needsPaint = true;
+    return TRUE;
+}
+
 BOOL DestroyWindow(HWND window) {
     Window* target = findWindow(window);
     if (target == nullptr || target->destroying) {

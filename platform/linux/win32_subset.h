@@ -170,6 +170,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
                      LPVOID param);
 BOOL ShowWindow(HWND window, int showCommand);
 BOOL UpdateWindow(HWND window);
+// The subset keeps no update region: any invalidation is of the whole client area, which
+// the next BeginPaint erases to the class's white brush whatever `erase` says.
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL DestroyWindow(HWND window);
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC callback);
 BOOL KillTimer(HWND window, UINT_PTR id);

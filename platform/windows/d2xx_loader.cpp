@@ -39,7 +39,8 @@ void bind(HMODULE module, const char* name, Call& call) {
 }
 
 // Loads the library on the first call only; a library that is missing then stays
-// missing for the whole run, as a device attached later is not looked for either.
+// missing for the whole run: the driver is installed before the program is started,
+// while a counter can be plugged in at any time (the library itself then lists it).
 const LibraryCalls& calls() {
     if (!library.loaded) {
         library.loaded = true;

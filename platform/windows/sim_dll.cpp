@@ -4,7 +4,11 @@
 //   PULSEMETER_SIM_FREQUENCY   input frequency in Hz, 0.01 to 10000000 (default 1000)
 //   PULSEMETER_SIM_JITTER_PPM  period jitter in parts per million, 0 to 100000 (default 0)
 //   PULSEMETER_SIM_BAUD        answers at this line speed, 50 to 10000000 (default: at once)
-//   PULSEMETER_SIM_NO_DEVICE   1: no counter attached; 0: one (the default)
+//   PULSEMETER_SIM_NO_DEVICE   1: no counter attached (until PULSEMETER_SIM_PLUG_AT);
+//                              0: one (the default)
+//   PULSEMETER_SIM_UNPLUG_AT   seconds after loading at which the counter is pulled out,
+//                              comma-separated ("3,20")
+//   PULSEMETER_SIM_PLUG_AT     seconds at which it is plugged (back) in ("5,25")
 //   PULSEMETER_SIM_DEVICE_LOG  file that receives the device's traffic, line by line
 // A variable that is set but cannot be used as it says (a stray space from "set X=1 "
 // in a batch file, a number out of range) is named in a message box, and the library
@@ -13,7 +17,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-
 #include <string>
 
 #include "platform/d2xx.h"
@@ -34,6 +37,15 @@ bool refuse(const char* name, const char* value, const char* expected) {
     return false;
 }
 
+// A number in range that starts at `text` and ends at `end`; no blank before it.
+bool numberAt(const char* text, double low, double high, char** end, double& value) {
+    if (std::isspace(static_cast<unsigned char>(text[0])) != 0) {
+        return false;
+    }
+    value = std::strtod(text, end);
+    return *end != text && value >= low && value <= high;
+}
+
 // Unset or empty: `value` stays. Otherwise the whole text must be a number in range.
 bool numberFromEnvironment(const char* name, double low, double high, const char* expected,
                            double& value) {
@@ -42,13 +54,38 @@ bool numberFromEnvironment(const char* name, double low, double high, const char
         return true;
     }
     char* end = nullptr;
-    const double parsed = std::strtod(text, &end);
-    if (std::isspace(static_cast<unsigned char>(text[0])) != 0 || end == text || *end != '\0' ||
-        !(parsed >= low && parsed <= high)) {
+    double parsed = 0;
+    if (!numberAt(text, low, high, &end, parsed) || *end != '\0') {
         return refuse(name, text, expected);
     }
     value = parsed;
     return true;
+}
+
+constexpr int maxPlugTimes = 16;
+
+// A comma-separated list of times in seconds, at most maxPlugTimes; unset or empty: none.
+bool timesFromEnvironment(const char* name, double* times, int& count) {
+    count = 0;
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return true;
+    }
+    for (const char* at = text;;) {
+        char* end = nullptr;
+        double value = 0;
+        if (count == maxPlugTimes || !numberAt(at, 0.0, 1e9, &end, value)) {
+            return refuse(name, text, "expected at most 16 times in seconds, comma-separated");
+        }
+        times[count++] = value;
+        if (*end == '\0') {
+            return true;
+        }
+        if (*end != ',') {
+            return refuse(name, text, "expected at most 16 times in seconds, comma-separated");
+        }
+        at = end + 1;
+    }
 }
 
 bool configureFromEnvironment() {
@@ -62,6 +99,7 @@ bool configureFromEnvironment() {
                                "expected a line speed from 50 to 10000000 baud", scenario.baud)) {
         return false;
     }
+    bool startUnplugged = false;
     const char* noDevice = std::getenv("PULSEMETER_SIM_NO_DEVICE");
     if (noDevice != nullptr && *noDevice != '\0') {
         const std::string flag = noDevice;
@@ -69,9 +107,20 @@ bool configureFromEnvironment() {
             return refuse("PULSEMETER_SIM_NO_DEVICE", noDevice,
                           "expected 1 (no counter attached) or 0 (one counter)");
         }
-        if (flag == "1") {
-            scenario.deviceCount = 0;
-        }
+        startUnplugged = flag == "1";
+    }
+    double unplugAt[maxPlugTimes];
+    double plugAt[maxPlugTimes];
+    int unplugs = 0;
+    int plugs = 0;
+    if (!timesFromEnvironment("PULSEMETER_SIM_UNPLUG_AT", unplugAt, unplugs) ||
+        !timesFromEnvironment("PULSEMETER_SIM_PLUG_AT", plugAt, plugs)) {
+        return false;
+    }
+    if (startUnplugged && plugs == 0) {
+        scenario.deviceCount = 0;
+    } else {
+        sim::addPlugWindows(scenario, startUnplugged, unplugAt, unplugs, plugAt, plugs);
     }
     const char* logPath = std::getenv("PULSEMETER_SIM_DEVICE_LOG");
     if (logPath != nullptr && *logPath != '\0') {

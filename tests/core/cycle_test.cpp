@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "core/cycle.h"
 #include "core/protocol.h"
+#include "device/connection.h"
 #include "tests/support/fake_platform.h"
 
 namespace {
@@ -590,7 +592,7 @@ TEST_F(Cycle, AFailingStatusQueryReadsAsNothingPending) {
     startMeasuring(1000);
     step();  // Query
     state.pending = fake::frame({0, 0, 150000});
-    state.getStatusResult = FT_IO_ERROR;
+    state.getStatusResult = FT_OTHER_ERROR;
     step();
     EXPECT_TRUE(state.readRequests.empty());
     EXPECT_EQ(measurementState.cycleState, Collect);
@@ -710,6 +712,113 @@ TEST_F(Cycle, ARangeCommandWithoutADeviceSettlesInCollect) {
     EXPECT_EQ(measurementState.cycleState, Collect);
     EXPECT_TRUE(state.writes.empty());
     EXPECT_FALSE(state.deviceOpen);
+}
+
+// A device call that reports the counter gone, in the step that made it.
+struct Loss {
+    const char* name;
+    int32_t inState;
+    FT_STATUS status;
+    enum Call { Write, GetStatus, Read } call;
+};
+
+std::ostream& operator<<(std::ostream& out, const Loss& loss) {
+    return out << loss.name;
+}
+
+class CycleLoss : public Cycle, public testing::WithParamInterface<Loss> {};
+
+TEST_P(CycleLoss, ClosesTheDeviceErasesTheReadoutAndStartsTheWatch) {
+    const Loss loss = GetParam();
+    startMeasuring(1000);
+    measurementState.refreshCounter = 0;
+    settle();
+    fake::answerWith([]() { return fake::FrameValues{0, 0, 150000}; });
+    evaluate();
+    ASSERT_EQ(fake::textAt(0, 150), "    150.0000__ ");
+    state.onQueries = nullptr;
+    measurementState.cycleState = loss.inState;
+    state.pending = fake::frame({0, 0, 150000});
+    switch (loss.call) {
+        case Loss::Write:
+            state.writeResult = loss.status;
+            break;
+        case Loss::GetStatus:
+            state.getStatusResult = loss.status;
+            break;
+        case Loss::Read:
+            state.readResult = loss.status;
+            break;
+    }
+    const size_t writesBefore = state.writes.size();
+    state.timers.clear();
+    step();
+
+    EXPECT_EQ(state.closeCalls, 1);
+    EXPECT_EQ(state.closedHandle, state.openHandle);
+    EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
+    EXPECT_EQ(measurementState.cycleState, NoDevice);
+    EXPECT_LE(state.writes.size(), writesBefore + 1) << "no more commands to a lost device";
+    EXPECT_EQ(state.contextsOpen, 0);
+    EXPECT_EQ(state.fontsAlive, 0);
+    // Erased, then the no-device text alone.
+    EXPECT_EQ(state.erasures, 1);
+    ASSERT_EQ(state.drawn.size(), state.erasedBefore + 1);
+    EXPECT_EQ(fake::utf8(state.drawn.back().bytes), "接続デバイスなし     ");
+    EXPECT_EQ(fake::textAt(0, 150), "");
+    EXPECT_EQ(fake::textAt(10, 5), "");
+    // Timer 1 stopped, the watch started.
+    bool cycleTimerStopped = false;
+    bool watchStarted = false;
+    for (const fake::TimerCall& call : state.timers) {
+        if (call.id == cycleTimerId) {
+            cycleTimerStopped = !call.set;
+        }
+        if (call.id == watchTimerId && call.set) {
+            watchStarted = call.elapseMs == watchPeriodMs;
+        }
+    }
+    EXPECT_TRUE(cycleTimerStopped);
+    EXPECT_TRUE(watchStarted);
+    // Further ticks and keys draw the no-device text and call nothing on the device.
+    const size_t writesAfter = state.writes.size();
+    step();
+    EXPECT_EQ(state.writes.size(), writesAfter);
+    EXPECT_EQ(state.closeCalls, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Losses, CycleLoss,
+    testing::Values(Loss{"ConfigureWriteIoError", Configure, FT_IO_ERROR, Loss::Write},
+                    Loss{"ConfigureWriteNotFound", Configure, FT_DEVICE_NOT_FOUND, Loss::Write},
+                    Loss{"DrainStatusIoError", Drain, FT_IO_ERROR, Loss::GetStatus},
+                    Loss{"DrainReadIoError", Drain, FT_IO_ERROR, Loss::Read},
+                    Loss{"QueryWriteIoError", Query, FT_IO_ERROR, Loss::Write},
+                    Loss{"QueryWriteNotFound", Query, FT_DEVICE_NOT_FOUND, Loss::Write},
+                    Loss{"CollectStatusIoError", Collect, FT_IO_ERROR, Loss::GetStatus},
+                    Loss{"CollectStatusNotFound", Collect, FT_DEVICE_NOT_FOUND, Loss::GetStatus},
+                    Loss{"CollectReadIoError", Collect, FT_IO_ERROR, Loss::Read},
+                    Loss{"CollectReadNotFound", Collect, FT_DEVICE_NOT_FOUND, Loss::Read}),
+    [](const testing::TestParamInfo<Loss>& info) { return info.param.name; });
+
+// Other failures are no sign of a lost counter: the cycle carries on as before.
+TEST_F(Cycle, OtherFailingCallsKeepTheDevice) {
+    for (FT_STATUS status : {FT_OTHER_ERROR, FT_INSUFFICIENT_RESOURCES, FT_INVALID_PARAMETER}) {
+        SCOPED_TRACE(status);
+        fake::reset();
+        startMeasuring(1000);
+        state.writeResult = status;
+        state.getStatusResult = status;
+        state.readResult = status;
+        state.pending = fake::frame({0, 0, 150000});
+        for (int i = 0; i < 30; ++i) {
+            step();
+        }
+        EXPECT_EQ(state.closeCalls, 0);
+        EXPECT_NE(deviceConnection.deviceHandle, nullptr);
+        EXPECT_NE(measurementState.cycleState, NoDevice);
+        EXPECT_EQ(state.erasures, 0);
+    }
 }
 
 TEST_F(Cycle, AnUnknownStateDoesNothing) {

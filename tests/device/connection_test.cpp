@@ -2,6 +2,7 @@
 // set-up and the close, against the recording stand-in of the counter's library.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,149 @@ TEST_F(Connection, OverlongSerialNumberReachesTheOpenCutToTheBuffer) {
     openFirstDevice();
     EXPECT_EQ(state.openedSerial, std::string(d2xxSerialNumberSize - 1, '7'));
     EXPECT_EQ(measurementState.cycleState, Configure);
+}
+
+// The watch: with no counter open, one listing call per look; a counter that appears is
+// opened and set up as at start, and the cycle armed again.
+class Watch : public Connection {
+protected:
+    void look() { watchForDevice(fake::testWindow()); }
+
+    bool lastTimerCall(UINT_PTR id, bool set) const {
+        for (auto it = state.timers.rbegin(); it != state.timers.rend(); ++it) {
+            if (it->id == id) {
+                return it->set == set;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(Watch, StartsOnlyWithoutADevice) {
+    state.deviceCountAt = [](int) { return DWORD{0}; };
+    openFirstDevice();
+    watchIfNoDevice(fake::testWindow());
+    ASSERT_EQ(state.timers.size(), 1u);
+    EXPECT_TRUE(state.timers[0].set);
+    EXPECT_EQ(state.timers[0].id, watchTimerId);
+    EXPECT_EQ(state.timers[0].elapseMs, watchPeriodMs);
+    EXPECT_NE(watchTimerId, cycleTimerId);
+
+    fake::reset();
+    openFirstDevice();
+    watchIfNoDevice(fake::testWindow());
+    EXPECT_TRUE(state.timers.empty());
+}
+
+TEST_F(Watch, MakesOneListingCallPerLookWhileNothingIsAttached) {
+    state.deviceCountAt = [](int) { return DWORD{0}; };
+    for (int i = 0; i < 100; ++i) {
+        look();
+    }
+    EXPECT_EQ(state.countCalls, 100);
+    EXPECT_EQ(state.serialCalls, 0);
+    EXPECT_TRUE(state.calls.empty());
+    EXPECT_TRUE(state.drawn.empty());
+    EXPECT_TRUE(state.timers.empty());
+    EXPECT_EQ(measurementState.cycleState, NoDevice);
+}
+
+TEST_F(Watch, OpensACounterThatAppearsAsAtStartAndRestartsTheCycle) {
+    state.deviceCountAt = [](int call) { return DWORD{call >= 3 ? 1u : 0u}; };
+    look();
+    look();
+    EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
+    look();
+    EXPECT_EQ(state.countCalls, 3);
+    EXPECT_EQ(state.serialCalls, 1);
+    EXPECT_EQ(state.calls, (std::vector<std::string>{"FT_OpenEx FAKE0001 1", "FT_SetChars 13 1 0 0",
+                                                     "FT_SetTimeouts 100 100"}));
+    EXPECT_EQ(deviceConnection.deviceHandle, state.openHandle);
+    EXPECT_EQ(measurementState.cycleState, Configure);
+    EXPECT_EQ(measurementState.rangePhase, FirstSample);
+    EXPECT_TRUE(lastTimerCall(watchTimerId, false)) << "the watch stops";
+    EXPECT_TRUE(lastTimerCall(cycleTimerId, true)) << "timer 1 runs again";
+    // With a counter open, a late tick of the watch only stops it.
+    const int calls = state.countCalls;
+    look();
+    EXPECT_EQ(state.countCalls, calls);
+}
+
+TEST_F(Watch, KeepsTheRangeModeAndAFixedDivider) {
+    struct Case {
+        int32_t autoRange;
+        int32_t divider;
+        int32_t rangePhase;
+    };
+    for (const Case& c :
+         {Case{1, 1000, FirstSample}, Case{0, 100, Measuring}, Case{0, 4, Measuring}}) {
+        SCOPED_TRACE(c.autoRange);
+        fake::reset();
+        measurementState.autoRange = c.autoRange;
+        measurementState.divider = c.divider;
+        measurementState.rangePhase = SecondSample;
+        measurementState.ticksSinceConfig = 77;
+        measurementState.refreshCounter = 7;
+        measurementState.ticksWithoutFrame = 33;
+        look();
+        EXPECT_EQ(measurementState.cycleState, Configure);
+        EXPECT_EQ(measurementState.autoRange, c.autoRange);
+        EXPECT_EQ(measurementState.divider, c.divider);
+        EXPECT_EQ(measurementState.rangePhase, c.rangePhase);
+        EXPECT_EQ(measurementState.ticksSinceConfig, 0);
+        EXPECT_EQ(measurementState.refreshCounter, 0);
+        EXPECT_EQ(measurementState.ticksWithoutFrame, 0);
+    }
+}
+
+TEST_F(Watch, PrefersTheCounterThatWasLost) {
+    state.deviceCountAt = [](int) { return DWORD{3}; };
+    state.serialNumbers = {"CTR00001", "CTR00002", "CTR00003"};
+    std::snprintf(openedSerialNumber, sizeof openedSerialNumber, "%s", "CTR00002");
+    look();
+    EXPECT_EQ(state.openedSerial, "CTR00002");
+    EXPECT_EQ(state.countCalls, 1);
+
+    // Not there: the first one listed.
+    fake::reset();
+    state.deviceCountAt = [](int) { return DWORD{2}; };
+    state.serialNumbers = {"CTR00001", "CTR00003"};
+    std::snprintf(openedSerialNumber, sizeof openedSerialNumber, "%s", "CTR00002");
+    look();
+    EXPECT_EQ(state.openedSerial, "CTR00001");
+    EXPECT_EQ(state.serialCalls, 2);
+}
+
+TEST_F(Watch, ACounterThatCannotBeOpenedIsTriedAgainAtTheNextLook) {
+    state.openResult = FT_DEVICE_NOT_OPENED;
+    look();
+    EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
+    EXPECT_EQ(measurementState.cycleState, NoDevice);
+    EXPECT_TRUE(state.timers.empty()) << "the watch goes on";
+    state.openResult = FT_OK;
+    look();
+    EXPECT_EQ(deviceConnection.deviceHandle, state.openHandle);
+    EXPECT_EQ(measurementState.cycleState, Configure);
+}
+
+TEST_F(Watch, ASerialNumberThatCannotBeReadIsNoDevice) {
+    state.serialStatusAt = [](int) { return FT_DEVICE_NOT_FOUND; };
+    look();
+    EXPECT_EQ(state.countCalls, 1);
+    EXPECT_EQ(state.serialCalls, 1);
+    EXPECT_TRUE(state.calls.empty());
+    EXPECT_EQ(measurementState.cycleState, NoDevice);
+}
+
+TEST_F(Watch, ALostDeviceIsClosedAndWatchedFor) {
+    openFirstDevice();
+    dropLostDevice(fake::testWindow());
+    EXPECT_EQ(state.closeCalls, 1);
+    EXPECT_EQ(state.closedHandle, state.openHandle);
+    EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
+    EXPECT_EQ(measurementState.cycleState, NoDevice);
+    EXPECT_TRUE(lastTimerCall(watchTimerId, true));
+    EXPECT_STREQ(openedSerialNumber, "FAKE0001");
 }
 
 }  // namespace

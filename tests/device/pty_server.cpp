@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace pty_server {
 
@@ -24,13 +25,30 @@ namespace {
 
 Server::Server(Device& device, double baud)
     : device_(device), byteMicros_(baud > 0 ? 1e7 / baud : 0) {
+    openPort();
+    start_ = std::chrono::steady_clock::now();
+    thread_ = std::thread([this] { serve(); });
+}
+
+void Server::openPort() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
         fail("pseudo-terminal");
     }
+    // The kernel hands out the lowest free number, which may be the one just given up:
+    // hold it while taking the next, so that the port comes back under another name.
+    if (!lastName_.empty() && lastName_ == ptsname(master_)) {
+        const int held = master_;
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        close(held);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            fail("pseudo-terminal");
+        }
+    }
     // Non-blocking, so that a port nobody reads from cannot stall the server.
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     portName_ = ptsname(master_);
+    lastName_ = portName_;
     keeper_ = open(portName_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios settings{};
     if (keeper_ < 0 || tcgetattr(keeper_, &settings) != 0) {
@@ -39,8 +57,29 @@ Server::Server(Device& device, double baud)
     // Raw from the start: no echo of the answers back to the server.
     cfmakeraw(&settings);
     tcsetattr(keeper_, TCSANOW, &settings);
-    start_ = std::chrono::steady_clock::now();
-    thread_ = std::thread([this] { serve(); });
+}
+
+void Server::closePort() {
+    if (master_ >= 0) {
+        close(master_);
+        master_ = -1;
+    }
+    if (keeper_ >= 0) {
+        close(keeper_);
+        keeper_ = -1;
+    }
+    portName_.clear();
+    unsent_.clear();
+}
+
+std::string Server::portName() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return portName_;
+}
+
+int Server::replugs() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return replugs_;
 }
 
 Server::~Server() {
@@ -70,6 +109,15 @@ uint64_t Server::nowMicros() const {
 void Server::serve() {
     char buffer[256];
     while (!stop_) {
+        if (master_ < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!device_.unplugged(nowMicros())) {
+                openPort();
+                ++replugs_;
+            }
+            continue;
+        }
         pollfd watch{master_, static_cast<short>(readingStopped_ ? 0 : POLLIN), 0};
         // A short wait bounds both the answer delay and the time to notice stop_.
         int ready = poll(&watch, 1, 1);
@@ -82,9 +130,8 @@ void Server::serve() {
         }
         const uint64_t now = nowMicros();
         if (device_.unplugged(now)) {
-            close(master_);
-            master_ = -1;
-            return;
+            closePort();
+            continue;
         }
         if (unsent_.empty()) {
             // An idle line: what comes next starts on it now.

@@ -1,7 +1,9 @@
 // Serves a device seen at the byte level on a pseudo-terminal, so that the tty
 // backend can talk to it as to a USB serial port: a thread owns the master side,
 // hands the bytes written to the port to the device and writes the device's
-// answers back as they become readable.
+// answers back as they become readable. While the device says it is unplugged the
+// port is gone; when it is back, it comes back as a new pseudo-terminal, under a new
+// name, as a USB serial port plugged in again gets the next free name.
 #pragma once
 
 #include <atomic>
@@ -21,7 +23,8 @@ public:
     virtual void receive(const char* bytes, size_t n, uint64_t nowMicros) = 0;
     virtual size_t readableBytes(uint64_t nowMicros) = 0;
     virtual size_t read(char* out, size_t max, uint64_t nowMicros) = 0;
-    // Once true, the server pulls the plug as unplug() does.
+    // While true, the port is gone (its master side closed); once false again, the port
+    // is served anew under another name.
     virtual bool unplugged(uint64_t /*nowMicros*/) const { return false; }
 };
 
@@ -35,11 +38,13 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // The port's path, e.g. "/dev/pts/3".
-    const std::string& portName() const { return portName_; }
+    // The port's path, e.g. "/dev/pts/3"; "" while the device is unplugged.
+    std::string portName();
+    // How many times the port has come back under a new name.
+    int replugs();
     // A descriptor of the port kept open by the server, to look at its settings.
     int portDescriptor() const { return keeper_; }
-    // Pulls the plug: stops serving and closes the master side.
+    // Pulls the plug for good: stops serving and closes the master side.
     void unplug();
     // While stopped, nothing written to the port is taken: once the port's buffer is
     // full, writes to it wait, as to a counter that stopped taking bytes. Answers still
@@ -56,6 +61,11 @@ private:
     // The device's time: microseconds since the server started.
     uint64_t nowMicros() const;
     void serve();
+    // Opens a new pseudo-terminal for the device (the caller holds the lock, or the
+    // thread is not running yet).
+    void openPort();
+    // The port vanishes: master and kept port closed (the caller holds the lock).
+    void closePort();
 
     Device& device_;
     std::mutex lock_;
@@ -63,6 +73,8 @@ private:
     // Kept open so that the master does not hang up between the backend's opens.
     int keeper_ = -1;
     std::string portName_;
+    std::string lastName_;
+    int replugs_ = 0;
     // Answers the port has no room for yet, or the line has not carried yet.
     std::string unsent_;
     double byteMicros_ = 0;     // one byte's time on the line; 0: no pacing

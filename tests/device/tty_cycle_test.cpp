@@ -158,25 +158,82 @@ TEST_F(CycleOverTty, MeasuresOverA9600BaudLine) {
         << "configured again after the first range";
 }
 
-TEST_F(CycleOverTty, AnUnpluggedCounterLeavesTheCycleWaiting) {
+pty_server::Server* currentServer = nullptr;
+std::vector<tty::PortEntry> listCurrentPort() {
+    const std::string name = currentServer->portName();
+    if (name.empty()) {
+        return {};
+    }
+    return {{name, "SIM00001"}};
+}
+
+// Pulled out for a second: the program drops the dead port, shows that no counter is
+// connected, watches, and takes the counter back under its new name; readings resume.
+TEST_F(CycleOverTty, AnUnpluggedCounterIsDroppedAndTakenBackUnderItsNewName) {
     sim::Scenario scenario;
     scenario.frequencyHz = 5000.0;
-    scenario.faults[0] = {sim::FaultKind::Unplugged, 1.0, -1.0};
+    scenario.faults[0] = {sim::FaultKind::Unplugged, 1.5, 2.5};
     scenario.faultCount = 1;
     start(scenario);
-    runFor(std::chrono::milliseconds(1500));
-    // Every call now fails at once; the cycle keeps stepping and waits for an answer,
-    // also after the user asks for a new range, whose commands go nowhere.
-    toggleRangeMode();
-    stepRangeUp();
-    for (int step = 0; step < 100; ++step) {
-        runCycleStep(window());
+    currentServer = server.get();
+    tty::setPortLister(listCurrentPort);
+    const std::string firstName = server->portName();
+
+    // Timer 1 and the watch as the window's timers would fire them, on the wall clock.
+    bool sawNoDevice = false;
+    size_t lostAt = 0;
+    auto cycleRunning = [] {
+        for (auto it = fake::state.timers.rbegin(); it != fake::state.timers.rend(); ++it) {
+            if (it->id == cycleTimerId) {
+                return it->set;
+            }
+        }
+        return true;
+    };
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(8000);
+    auto nextWatch = next;
+    while (next < end) {
+        std::this_thread::sleep_until(next);
+        if (cycleRunning()) {
+            runCycleStep(fake::testWindow());
+        }
+        if (deviceConnection.deviceHandle == nullptr && !sawNoDevice) {
+            sawNoDevice = true;
+            lostAt = fake::state.drawn.size();
+            EXPECT_EQ(measurementState.cycleState, NoDevice);
+            EXPECT_EQ(fake::utf8(fake::textAt(10, 10)), "接続デバイスなし     ");
+            EXPECT_EQ(fake::textAt(0, 150), "");
+            EXPECT_EQ(fake::textAt(10, 5), "");
+            nextWatch = next;
+        }
+        if (deviceConnection.deviceHandle == nullptr && next >= nextWatch) {
+            watchForDevice(fake::testWindow());
+            nextWatch += std::chrono::milliseconds(watchPeriodMs);
+        }
+        next += std::chrono::milliseconds(cycleTickMs);
     }
-    EXPECT_EQ(measurementState.cycleState, Collect);
-    EXPECT_EQ(deviceConnection.lastStatus, FT_IO_ERROR);
-    DWORD rx = 99, tx = 99, events = 99;
-    EXPECT_EQ(FT_GetStatus(deviceConnection.deviceHandle, &rx, &tx, &events), FT_IO_ERROR);
-    EXPECT_EQ(rx, 0u);
+    ASSERT_TRUE(sawNoDevice) << "the loss was not noticed";
+    ASSERT_NE(deviceConnection.deviceHandle, nullptr) << "the counter was not taken back";
+    EXPECT_NE(server->portName(), firstName);
+    // Readings after the return, each within a tick of the truth.
+    std::vector<Reading> after;
+    long count = -1;
+    long divider = -1;
+    for (size_t i = lostAt; i < fake::state.drawn.size(); ++i) {
+        const fake::Drawn& text = fake::state.drawn[i];
+        if (text.x == 10 && text.y == 5) {
+            count = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
+        } else if (text.x == 10 && text.y == 55) {
+            divider = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
+        } else if (text.x == 0 && text.y == 150 && text.bytes != dashes && divider > 0) {
+            after.push_back({count, divider});
+        }
+    }
+    ASSERT_FALSE(after.empty()) << "no reading after the return";
+    for (const Reading& r : after) {
+        EXPECT_NEAR(r.periodCount, 1e6 / scenario.frequencyHz * r.divider, 1.0);
+    }
+    currentServer = nullptr;
 }
 
 TEST_F(CycleOverTty, ACounterThatStopsTakingBytesNeverHangsTheCycle) {

@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/d2xx.h"
@@ -413,6 +415,97 @@ TEST_F(TtyBackend, UnpluggedPortFailsEveryCallAtOnceAndReportsNothingPending) {
     EXPECT_EQ(FT_Close(handle), FT_OK);
     handles.clear();
     EXPECT_EQ(FT_Close(handle), FT_INVALID_HANDLE);
+}
+
+// Only USB-to-serial converters are ports the counter can be on: a CDC-ACM port
+// belongs to some other instrument and never gets the counter's commands.
+TEST(TtyPorts, OnlyConverterPortsCount) {
+    const std::pair<const char*, bool> names[] = {
+        {"/dev/ttyUSB0", true},  {"/dev/ttyUSB17", true},
+        {"ttyUSB3", true},       {"/dev/ttyACM0", false},
+        {"/dev/ttyS0", false},   {"/dev/ttyUSB", false},
+        {"/dev/ttyUSBx", false}, {"/dev/pts/3", false},
+        {"/dev/ttyAMA0", false}, {"", false},
+    };
+    for (const auto& [name, counts] : names) {
+        EXPECT_EQ(tty::isConverterPort(name), counts) << name;
+    }
+    for (const PortEntry& port : tty::systemUsbPorts()) {
+        EXPECT_TRUE(tty::isConverterPort(port.name)) << port.name;
+    }
+}
+
+// A counter that is pulled out and plugged back in comes back as a new tty; its old
+// handle stays dead, and the same serial number opens the new port.
+class Replugged : public pty_server::Device {
+public:
+    ScriptedCounter counter;
+    std::atomic<bool> off{false};
+    void receive(const char* bytes, size_t n, uint64_t now) override {
+        counter.receive(bytes, n, now);
+    }
+    size_t readableBytes(uint64_t now) override { return counter.readableBytes(now); }
+    size_t read(char* out, size_t max, uint64_t now) override {
+        return counter.read(out, max, now);
+    }
+    bool unplugged(uint64_t) const override { return off; }
+};
+
+pty_server::Server* replugServer = nullptr;
+std::vector<PortEntry> listReplugged() {
+    const std::string name = replugServer->portName();
+    if (name.empty()) {
+        return {};
+    }
+    return {{name, serial}};
+}
+
+TEST(TtyReplug, TheSameSerialNumberOpensThePortUnderItsNewName) {
+    Replugged device;
+    pty_server::Server server(device);
+    replugServer = &server;
+    tty::setPortLister(listReplugged);
+    const std::string firstName = server.portName();
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(FT_OpenEx(const_cast<char*>(serial), FT_OPEN_BY_SERIAL_NUMBER, &handle), FT_OK);
+
+    device.off = true;
+    DWORD rx = 0, tx = 0, events = 0;
+    FT_STATUS status = FT_OK;
+    for (int wait = 0; wait < 2000 && status == FT_OK; ++wait) {
+        std::this_thread::sleep_for(milliseconds(1));
+        status = FT_GetStatus(handle, &rx, &tx, &events);
+    }
+    EXPECT_EQ(status, FT_IO_ERROR) << "the hang-up is a loss";
+    std::this_thread::sleep_for(milliseconds(20));
+    DWORD count = 99;
+    ASSERT_EQ(FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+    EXPECT_EQ(count, 0u);
+
+    device.off = false;
+    for (int wait = 0; wait < 2000 && server.replugs() == 0; ++wait) {
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    ASSERT_EQ(server.replugs(), 1);
+    EXPECT_NE(server.portName(), firstName);
+    std::this_thread::sleep_for(milliseconds(20));
+    ASSERT_EQ(FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(FT_GetStatus(handle, &rx, &tx, &events), FT_IO_ERROR) << "the old handle stays dead";
+    FT_HANDLE again = nullptr;
+    ASSERT_EQ(FT_OpenEx(const_cast<char*>(serial), FT_OPEN_BY_SERIAL_NUMBER, &again), FT_OK);
+    char query[] = "M06\r";
+    DWORD written = 0;
+    ASSERT_EQ(FT_Write(again, query, 4, &written), FT_OK);
+    for (int wait = 0; wait < 2000 && rx < 9; ++wait) {
+        std::this_thread::sleep_for(milliseconds(1));
+        ASSERT_EQ(FT_GetStatus(again, &rx, &tx, &events), FT_OK);
+    }
+    EXPECT_EQ(rx, 9u);
+    EXPECT_EQ(FT_Close(handle), FT_OK);
+    EXPECT_EQ(FT_Close(again), FT_OK);
+    tty::setPortLister(nullptr);
+    replugServer = nullptr;
 }
 
 }  // namespace

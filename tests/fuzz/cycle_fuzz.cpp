@@ -1,5 +1,6 @@
 // Drives the measurement cycle with an arbitrary sequence of events — bytes arriving,
-// frames, failing calls, keys, ticks — and checks after every step that the program
+// frames, failing calls (the counter lost among them), looks of the watch, keys,
+// ticks — and checks after every step that the program
 // stays within what it may do: a known state, an allowed divider, bounded reads, only
 // the readout's own texts at their own places, and a shown period that is the
 // evaluated count divided by the divider.
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "core/cycle.h"
+#include "device/connection.h"
 #include "tests/fuzz/drawn_checks.h"
 #include "tests/support/fake_platform.h"
 
@@ -29,7 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bool afterKey = false;
         switch (op % 10) {
             case 0:
-            case 1:
+                stepNow = true;
+                break;
+            case 1:  // the watch's timer, then a tick
+                if (deviceConnection.deviceHandle == nullptr) {
+                    watchForDevice(fake::testWindow());
+                }
                 stepNow = true;
                 break;
             case 2: {  // raw bytes arrive
@@ -51,8 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     {input.next(), input.next32(),
                      static_cast<uint32_t>(measurementState.previousPeriodCount) + input.next()});
                 break;
-            case 5:
-                state.getStatusResult = state.getStatusResult == FT_OK ? FT_IO_ERROR : FT_OK;
+            case 5:  // status queries fail, then report the counter gone, then work again
+                state.getStatusResult = state.getStatusResult == FT_OK            ? FT_OTHER_ERROR
+                                        : state.getStatusResult == FT_OTHER_ERROR ? FT_IO_ERROR
+                                                                                  : FT_OK;
                 break;
             case 6:
                 state.readDeliversShort = !state.readDeliversShort;

@@ -197,6 +197,46 @@ TEST(Program, TheMenuCommandEndsTheProgram) {
     EXPECT_LE(run.drawn.back().micros, 700000u);
 }
 
+// Pulled out at 3 s: the window is erased to the no-device text alone; plugged back in
+// at 5 s: found by the watch within a second and measuring again.
+TEST(Program, AnUnpluggedCounterIsShownGoneAndTakenBack) {
+    SimRun gone = runSim("--frequency 1234.5 --unplug-at 3 --plug-at 5 --run-for 4");
+    ASSERT_EQ(gone.exitCode, 0) << gone.output;
+    EXPECT_EQ(gone.screen, std::vector<std::string>{"(10,10) \"接続デバイスなし     \""});
+    ASSERT_FALSE(gone.timesOf("unplugged SIM00001").empty()) << gone.output;
+    EXPECT_EQ(gone.timesOf("unplugged SIM00001").front(), 3000000u);
+    const std::vector<Line> noDevice = gone.drawnAt(10, 10);
+    ASSERT_EQ(noDevice.size(), 1u);
+    EXPECT_GE(noDevice[0].micros, 3000000u);
+    EXPECT_LE(noDevice[0].micros, 3100000u);
+
+    SimRun back = runSim("--frequency 1234.5 --unplug-at 3 --plug-at 5 --run-for 9");
+    ASSERT_EQ(back.exitCode, 0) << back.output;
+    EXPECT_EQ(back.timesOf("plugged in SIM00001"), std::vector<uint64_t>{5000000u});
+    // The configuration goes out again once the watch has opened the counter.
+    std::vector<uint64_t> configurations = back.timesOf("> M024");
+    ASSERT_FALSE(configurations.empty());
+    EXPECT_GT(configurations.back(), 5000000u);
+    EXPECT_LE(configurations.back(), 6100000u);
+    const std::vector<Line> periods = back.drawnAt(0, 150);
+    ASSERT_FALSE(periods.empty());
+    EXPECT_GT(periods.back().micros, 5000000u);
+    EXPECT_NE(periods.back().text, dashes);
+}
+
+TEST(Program, ACounterPluggedInAfterTheStartIsFound) {
+    SimRun run = runSim("--frequency 1234.5 --no-device --plug-at 5 --run-for 9");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    ASSERT_FALSE(run.drawnAt(10, 10).empty());
+    EXPECT_EQ(run.drawnAt(10, 10).front().micros, 100000u);
+    ASSERT_FALSE(run.timesOf("> M024").empty()) << run.output;
+    EXPECT_GT(run.timesOf("> M024").front(), 5000000u);
+    EXPECT_LE(run.timesOf("> M024").front(), 6100000u);
+    const std::vector<Line> periods = run.drawnAt(0, 150);
+    ASSERT_FALSE(periods.empty());
+    EXPECT_NE(periods.back().text, dashes);
+}
+
 TEST(Program, BadOptionsGiveUsageAndExitCode2) {
     // Times beyond what the clock holds would wrap to a time soon: refused, not run.
     for (const char* arguments : {"--frequency 0", "--bogus", "--key 5", "--run-for 2e13",

@@ -49,6 +49,32 @@ TEST(SimOptions, TheLongestTimeIsTaken) {
     EXPECT_EQ(options.runForSeconds, 1e12);
 }
 
+TEST(SimOptions, UnplugAndPlugTimesAreRepeatable) {
+    platform::SimOptions options;
+    std::string error;
+    ASSERT_EQ(parse({"--no-device", "--plug-at", "5", "--unplug-at", "10.5", "--plug-at", "12"},
+                    options, error),
+              platform::ParseOutcome::Run)
+        << error;
+    EXPECT_EQ(options.plugAt, (std::vector<double>{5, 12}));
+    EXPECT_EQ(options.unplugAt, std::vector<double>{10.5});
+
+    for (const char* bad : {"-1", "abc", "", "inf"}) {
+        platform::SimOptions refused;
+        EXPECT_EQ(parse({"--unplug-at", bad}, refused, error), platform::ParseOutcome::Error)
+            << bad;
+        EXPECT_NE(error.find("--unplug-at"), std::string::npos) << error;
+    }
+    platform::SimOptions many;
+    std::vector<const char*> arguments;
+    for (int i = 0; i < 17; ++i) {
+        arguments.push_back(i % 2 == 0 ? "--unplug-at" : "--plug-at");
+        arguments.push_back("1");
+    }
+    EXPECT_EQ(parse(arguments, many, error), platform::ParseOutcome::Error);
+    EXPECT_NE(error.find("at most 16"), std::string::npos) << error;
+}
+
 TEST(SimOptions, Help) {
     platform::SimOptions options;
     std::string error;

@@ -5,10 +5,14 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/protocol.h"
 #include "platform/d2xx.h"
 #include "sim/d2xx_sim.h"
+#include "sim/sim.h"
+#include "tests/sim/read_back.h"
 
 namespace {
 
@@ -248,7 +252,7 @@ TEST_F(D2xxSim, PendingBytesAreReportedByGetStatus) {
     FT_Close(handle);
 }
 
-TEST_F(D2xxSim, AnUnpluggedDeviceFailsEveryCallUntilItIsBack) {
+TEST_F(D2xxSim, AnUnpluggedDeviceTakesItsHandleWithIt) {
     start(unpluggedBetween(1.0, 2.0));
     FT_HANDLE handle = open("SIM00001");
     for (const CounterCommand& command : querySequence().commands) {
@@ -258,24 +262,96 @@ TEST_F(D2xxSim, AnUnpluggedDeviceFailsEveryCallUntilItIsBack) {
     EXPECT_EQ(count(), 0u);
     char serial[d2xxSerialNumberSize];
     EXPECT_EQ(serialOf(0, serial), FT_DEVICE_NOT_FOUND);
-    char bytes[8] = "M00\r";
-    DWORD done = 99, rx = 99, tx = 99, events = 99;
-    EXPECT_EQ(FT_SetChars(handle, 13, 1, 0, 0), FT_IO_ERROR);
-    EXPECT_EQ(FT_SetTimeouts(handle, 100, 100), FT_IO_ERROR);
-    EXPECT_EQ(FT_Write(handle, bytes, 4, &done), FT_IO_ERROR);
-    EXPECT_EQ(done, 0u);
-    EXPECT_EQ(FT_GetStatus(handle, &rx, &tx, &events), FT_IO_ERROR);
-    EXPECT_EQ(rx, 0u) << "nothing pending";
-    EXPECT_EQ(FT_Read(handle, bytes, 4, &done), FT_IO_ERROR);
-    EXPECT_EQ(done, 0u);
+    FT_HANDLE none = nullptr;
+    EXPECT_EQ(FT_OpenEx(const_cast<char*>("SIM00001"), FT_OPEN_BY_SERIAL_NUMBER, &none),
+              FT_DEVICE_NOT_FOUND);
+    auto expectEveryCallFails = [&] {
+        char bytes[8] = "M00\r";
+        DWORD done = 99, rx = 99, tx = 99, events = 99;
+        EXPECT_EQ(FT_SetChars(handle, 13, 1, 0, 0), FT_IO_ERROR);
+        EXPECT_EQ(FT_SetTimeouts(handle, 100, 100), FT_IO_ERROR);
+        EXPECT_EQ(FT_Write(handle, bytes, 4, &done), FT_IO_ERROR);
+        EXPECT_EQ(done, 0u);
+        EXPECT_EQ(FT_GetStatus(handle, &rx, &tx, &events), FT_IO_ERROR);
+        EXPECT_EQ(rx, 0u) << "nothing pending";
+        EXPECT_EQ(FT_Read(handle, bytes, 4, &done), FT_IO_ERROR);
+        EXPECT_EQ(done, 0u);
+    };
+    expectEveryCallFails();
 
+    // Back on the bus: listed and opened again under a new handle, while the old one
+    // stays dead until it is closed.
     sim::setVirtualMicros(2500 * ms);
     EXPECT_EQ(count(), 1u);
-    EXPECT_EQ(pending(handle), 0u) << "what was on its way is lost";
-    write(handle, querySequence().commands[0]);
+    expectEveryCallFails();
+    FT_HANDLE again = open("SIM00001");
+    EXPECT_NE(again, handle);
+    EXPECT_EQ(pending(again), 0u) << "what was on its way is lost";
+    write(again, querySequence().commands[0]);
     sim::setVirtualMicros(2600 * ms);
-    EXPECT_EQ(pending(handle), static_cast<DWORD>(answerLength));
-    EXPECT_EQ(FT_Close(handle), FT_OK);
+    EXPECT_EQ(pending(again), static_cast<DWORD>(answerLength));
+    EXPECT_EQ(FT_Close(handle), FT_IO_ERROR);
+    EXPECT_EQ(FT_Close(again), FT_OK);
+}
+
+TEST_F(D2xxSim, TheDeviceLogRecordsUnplugAndPlugIn) {
+    FILE* log = std::tmpfile();
+    Scenario scenario = unpluggedBetween(1.0, 2.5);
+    scenario.deviceLog = log;
+    start(scenario);
+    sim::setVirtualMicros(3000 * ms);
+    count();
+    EXPECT_EQ(readBack(log), "1000.000 unplugged SIM00001\n2500.000 plugged in SIM00001\n");
+    std::fclose(log);
+}
+
+TEST_F(D2xxSim, PlugTimesBecomeUnpluggedWindows) {
+    struct Case {
+        const char* name;
+        bool startUnplugged;
+        std::vector<double> unplugAt;
+        std::vector<double> plugAt;
+        std::vector<std::pair<double, double>> windows;
+    };
+    const Case cases[] = {
+        {"late plug", true, {}, {5}, {{0, 5}}},
+        {"never plugged", true, {}, {}, {{0, -1}}},
+        {"out and back", false, {3}, {3.5}, {{3, 3.5}}},
+        {"twice", false, {3, 20}, {4, 30}, {{3, 4}, {20, 30}}},
+        {"out for good", false, {7}, {}, {{7, -1}}},
+        {"repeated pull ignored", false, {3, 4}, {5}, {{3, 5}}},
+        {"plug while in ignored", false, {}, {2}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scenario scenario;
+        ASSERT_TRUE(sim::addPlugWindows(scenario, c.startUnplugged, c.unplugAt.data(),
+                                        static_cast<int>(c.unplugAt.size()), c.plugAt.data(),
+                                        static_cast<int>(c.plugAt.size())));
+        ASSERT_EQ(scenario.faultCount, static_cast<int>(c.windows.size()));
+        for (size_t i = 0; i < c.windows.size(); ++i) {
+            EXPECT_EQ(scenario.faults[i].kind, FaultKind::Unplugged);
+            EXPECT_EQ(scenario.faults[i].fromSeconds, c.windows[i].first);
+            EXPECT_EQ(scenario.faults[i].untilSeconds, c.windows[i].second);
+        }
+    }
+    Scenario scenario;
+    const double bad = -1;
+    EXPECT_FALSE(sim::addPlugWindows(scenario, false, &bad, 1, nullptr, 0));
+    EXPECT_EQ(scenario.faultCount, 0);
+}
+
+TEST_F(D2xxSim, AFaultForOneDeviceLeavesTheOthers) {
+    Scenario scenario;
+    scenario.deviceCount = 2;
+    scenario.faults[0] = {FaultKind::Unplugged, 1.0, -1.0, 0};
+    scenario.faultCount = 1;
+    start(scenario);
+    sim::setVirtualMicros(1500 * ms);
+    EXPECT_EQ(count(), 1u);
+    char serial[d2xxSerialNumberSize];
+    ASSERT_EQ(serialOf(0, serial), FT_OK);
+    EXPECT_STREQ(serial, "SIM00002");
 }
 
 TEST_F(D2xxSim, ClosingAnUnpluggedDeviceStillReleasesIt) {

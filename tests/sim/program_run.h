@@ -1,6 +1,7 @@
 // The program run headless against the simulated counter on the virtual clock: the
 // timer and drawing calls of the cycle and the readout are recorded instead of shown,
-// and the cycle is stepped every tick as timer 1 would.
+// and the window's timers fire as they were set: timer 1 steps the cycle, the watch
+// timer looks for a counter.
 #pragma once
 
 #include <cstdint>
@@ -18,16 +19,20 @@ using DrawnText = fake::Drawn;
 namespace program_run {
 
 // A fresh run: the simulator set up with `scenario` on the virtual clock at 0, the
-// program's records as before its first message, nothing recorded; then the device
-// search as the main window's creation makes it.
+// program's records as before its first message, nothing recorded; then what the main
+// window's creation does: the device search, timer 1 at 100 ms, and the watch when no
+// counter was found.
 void start(const sim::Scenario& scenario);
-// Steps the cycle every tick up to `micros`; a read that waited moves the clock on.
+// Fires the timers that fall due up to `micros`, in order; a read that waited moves
+// the clock on.
 void runUntil(uint64_t micros);
 HWND window();
 
 const std::vector<DrawnText>& drawn();
-// The last text drawn at (x, y), or "" when none was.
+// The last text drawn at (x, y) and not erased since, or "" when none is.
 std::string lastAt(int x, int y);
+// Counting listing calls the program made since start().
+int listingCalls();
 
 // The number in the count and divider lines follows a 7-byte label.
 constexpr size_t labelBytes = 7;

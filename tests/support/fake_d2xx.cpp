@@ -121,6 +121,10 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
     }
     const std::string bytes(static_cast<const char*>(buffer), bytesToWrite);
     state.writes.push_back(bytes);
+    if (state.writeResult != FT_OK) {
+        *bytesWritten = 0;
+        return state.writeResult;
+    }
     *bytesWritten = bytesToWrite;
     if (bytes.size() == 4 && bytes.compare(0, 2, "M0") == 0) {
         if (++state.queriesSinceAnswer == 6) {
@@ -154,6 +158,10 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
         return FT_INVALID_HANDLE;
     }
     state.readRequests.push_back(bytesToRead);
+    if (state.readResult != FT_OK) {
+        *bytesReturned = 0;
+        return state.readResult;
+    }
     DWORD count =
         bytesToRead < state.pending.size() ? bytesToRead : static_cast<DWORD>(state.pending.size());
     if (state.readDeliversShort && count > 0) {

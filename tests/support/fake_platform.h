@@ -39,6 +39,9 @@ struct State {
     std::vector<std::string> writes;  // each FT_Write's bytes
     std::vector<DWORD> readRequests;  // each FT_Read's requested count
     FT_STATUS getStatusResult;
+    // Failing writes and reads move no bytes.
+    FT_STATUS writeResult;
+    FT_STATUS readResult;
     bool readDeliversShort;  // FT_Read reports fewer bytes than asked
     // FT_Write takes nothing and reports its time-out (FT_OK, 0 written), as to a
     // counter that stopped reading; such calls are counted, not kept in `writes`.
@@ -61,6 +64,11 @@ struct State {
     int queriesSinceAnswer;
     // Win32
     std::vector<Drawn> drawn;
+    // The window was invalidated and not yet painted; the last paint erased everything
+    // drawn before drawn[erasedBefore].
+    bool invalidated;
+    size_t erasedBefore;
+    int erasures;
     std::vector<TimerCall> timers;
     int contextsOpen;
     int fontsAlive;
@@ -88,7 +96,7 @@ std::string frameFields(const char* register0, const char* register1, const char
                         const char* register3, const char* register6, const char* register7);
 // After every query sequence, this frame becomes pending.
 void answerWith(std::function<FrameValues()> next);
-// The last text drawn at a position, or "" if none.
+// The last text drawn at a position and not erased since, or "" if none.
 std::string textAt(int x, int y);
 // CP932 bytes as UTF-8, through glibc's converter.
 std::string utf8(const std::string& cp932);

@@ -40,13 +40,15 @@ void reset() {
     measurementState =
         MeasurementState{NoDevice, Measuring, 8000000, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     deviceConnection = DeviceConnection{nullptr, 0, FT_OK};
+    openedSerialNumber[0] = '\0';
     mainWindow = testWindow();
 }
 
 std::string textAt(int x, int y) {
-    for (auto it = state.drawn.rbegin(); it != state.drawn.rend(); ++it) {
-        if (it->x == x && it->y == y) {
-            return it->bytes;
+    for (size_t i = state.drawn.size(); i > state.erasedBefore; --i) {
+        const Drawn& text = state.drawn[i - 1];
+        if (text.x == x && text.y == y) {
+            return text.bytes;
         }
     }
     return "";
@@ -85,6 +87,27 @@ UINT_PTR SetTimer(HWND, UINT_PTR id, UINT elapseMs, TIMERPROC) {
 
 BOOL KillTimer(HWND, UINT_PTR id) {
     state.timers.push_back({false, id, 0});
+    return TRUE;
+}
+
+BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
+    if (window != fake::testWindow()) {
+        return FALSE;
+    }
+    state.invalidated = true;
+    return TRUE;
+}
+
+// The window's paint erases it to the class brush and draws nothing.
+BOOL UpdateWindow(HWND window) {
+    if (window != fake::testWindow()) {
+        return FALSE;
+    }
+    if (state.invalidated) {
+        state.invalidated = false;
+        state.erasedBefore = state.drawn.size();
+        ++state.erasures;
+    }
     return TRUE;
 }
 

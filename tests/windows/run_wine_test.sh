@@ -253,7 +253,33 @@ else
     await_exit
 fi
 
-# --- 2: no library beside the program ----------------------------------------------
+# --- 2: the counter pulled out and plugged back in ---------------------------------
+# Times count from the library's loading, while the window is created.
+echo "== the counter pulled out 2 s after the start and plugged back in 2 s later"
+log=$work/device-replug.log
+window=""
+start_program "$work/with-sim" PULSEMETER_SIM_FREQUENCY=$frequency \
+    PULSEMETER_SIM_UNPLUG_AT=2 PULSEMETER_SIM_PLUG_AT=4 \
+    PULSEMETER_SIM_DEVICE_LOG="$(winepath -w "$log" 2>/dev/null || echo "$log")"
+if wait_for 30 find_window; then
+    check "the loss is seen (unplugged SIM00001)" wait_for 15 logged 'unplugged SIM00001'
+    sleep 0.7
+    screenshot "$work/unplugged.png"
+    check "the no-device text is drawn" has_ink "$work/unplugged.png" 400x60+10+45
+    check "nothing else of the readout is left" eval '! has_ink "$work/unplugged.png" 480x200+10+190'
+    check "plugged back in, it is configured again" \
+        wait_for 15 after 'plugged in SIM00001' '> M024$'
+    check "and queried" wait_for 10 after 'plugged in SIM00001' '> M07$'
+    choose_exit_item
+    await_exit
+    check "the menu item ends it with exit code 0 (got ${program_exit:-none})" \
+        test "$program_exit" = 0
+else
+    check "the main window appears" false
+    await_exit
+fi
+
+# --- 3: no library beside the program ----------------------------------------------
 echo "== the program alone, without the counter library"
 window=""
 start_program "$work/alone"

@@ -29,6 +29,13 @@
 
 namespace tty {
 
+bool isConverterPort(const std::string& name) {
+    const std::string base = name.substr(name.rfind('/') + 1);
+    static const std::string prefix = "ttyUSB";
+    return base.size() > prefix.size() && base.compare(0, prefix.size(), prefix) == 0 &&
+           base.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
+}
+
 std::vector<PortEntry> systemUsbPorts() {
     std::vector<PortEntry> ports;
     sp_port** list = nullptr;
@@ -40,6 +47,9 @@ std::vector<PortEntry> systemUsbPorts() {
             continue;
         }
         const char* name = sp_get_port_name(*port);
+        if (name == nullptr || !isConverterPort(name)) {
+            continue;
+        }
         const char* serial = sp_get_port_usb_serial(*port);
         ports.push_back({name, serial != nullptr && serial[0] != '\0' ? serial : name});
     }
@@ -109,8 +119,24 @@ bool isOpenInProcess(const std::string& name) {
                        [&](const auto& entry) { return entry.second.name == name; });
 }
 
+// The last port and cause reported: a port that cannot be opened is tried again about
+// once a second while the program watches for the counter, and says so only once.
+std::string lastReport;
+
+bool firstReport(const std::string& name, const char* cause) {
+    const std::string report = name + "\n" + cause;
+    if (report == lastReport) {
+        return false;
+    }
+    lastReport = report;
+    return true;
+}
+
 // The causes a person has to fix get one line naming the port and the remedy.
 void reportPermissionDenied(const std::string& name) {
+    if (!firstReport(name, "permission")) {
+        return;
+    }
     // Serial ports belong to a group of their own ("dialout" on Debian, "uucp"
     // elsewhere); a port owned by root's group gets the common advice.
     struct stat info {};
@@ -127,6 +153,9 @@ void reportPermissionDenied(const std::string& name) {
 }
 
 void reportBusy(const std::string& name) {
+    if (!firstReport(name, "busy")) {
+        return;
+    }
     std::fprintf(stderr,
                  "pulsemeter: %s is in use by another program; close that program and start "
                  "pulsemeter again.\n",
@@ -250,6 +279,7 @@ void setPortLister(PortLister replacement) {
     lister = replacement != nullptr ? replacement : systemUsbPorts;
     ports.clear();
     portsKept = false;
+    lastReport.clear();
 }
 
 }  // namespace tty
@@ -321,6 +351,7 @@ FT_STATUS WINAPI FT_OpenEx(PVOID arg1, DWORD flags, FT_HANDLE* handle) {
     if (ioctl(fd, TIOCEXCL) != 0 || !configureLink(fd)) {
         return failedOpen(name, errno, fd);
     }
+    lastReport.clear();
     uintptr_t id = ++lastHandle;
     openPorts[id] = OpenPort{fd, name, defaultTimeoutMs, defaultTimeoutMs, false};
     *handle = reinterpret_cast<FT_HANDLE>(id);

@@ -17,9 +17,14 @@ struct PortEntry {
 // Lists the ports that count as devices, in any order; the backend sorts them.
 typedef std::vector<PortEntry> (*PortLister)();
 
-// Every USB serial port the system has. A port whose USB device reports no serial
-// number is listed under its path, so that it can still be opened.
+// Every USB-to-serial converter port the system has (ttyUSB). A port whose USB device
+// reports no serial number is listed under its path, so that it can still be opened.
 std::vector<PortEntry> systemUsbPorts();
+
+// Whether a port's path names a USB-to-serial converter ("/dev/ttyUSB3"). The counter
+// is one; a CDC-ACM port (ttyACM) is some other instrument or a modem, and must never
+// get the counter's commands.
+bool isConverterPort(const std::string& name);
 
 // Replaces the lister (nullptr restores systemUsbPorts) and forgets the kept list.
 void setPortLister(PortLister lister);
