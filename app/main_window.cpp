@@ -12,6 +12,27 @@ const char mainWindowTitle[] =
     "\x82\x73\x82\x6e\x82\x71\x82\x75 \x83\x70\x83\x8b\x83\x58\x8e\xfc\x8a\xfa\x8c\x76\x91\xaa"
     "\x83\x76\x83\x8d\x83\x4f\x83\x89\x83\x80";
 
+namespace {
+
+constexpr UINT titleCodePage = 932;
+
+// The title is code page 932 bytes, which a Windows whose ANSI code page is another
+// reads as its own: the caption would be garbled. There it is handed over converted,
+// as Unicode, through DefWindowProcW, which keeps it as given (a WM_SETTEXT sent to
+// this ANSI window would pass through the ANSI code page again).
+void showTitleOnAnyCodePage(HWND window) {
+    if (GetACP() == titleCodePage) {
+        return;
+    }
+    WCHAR title[sizeof mainWindowTitle];
+    if (MultiByteToWideChar(titleCodePage, MB_ERR_INVALID_CHARS, mainWindowTitle, -1, title,
+                            static_cast<int>(sizeof mainWindowTitle)) > 0) {
+        DefWindowProcW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title));
+    }
+}
+
+}  // namespace
+
 ATOM registerMainClass(HINSTANCE instance) {
     WNDCLASSA windowClass = {};
     windowClass.style = CS_DBLCLKS;
@@ -35,6 +56,7 @@ int createMainWindow(HINSTANCE instance, int showCommand) {
     if (window == nullptr) {
         return 0;
     }
+    showTitleOnAnyCodePage(window);
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     SetTimer(window, cycleTimerId, startTimerMs, nullptr);
@@ -67,7 +89,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         case WM_CHAR:
             applyRangeCommand(wParam);
-            runMeasurementStep(window);
+            runMeasurementStepAfterKey(window);
             break;
         case WM_TIMER:
             if (wParam == watchTimerId) {

@@ -17,6 +17,14 @@ void runMeasurementStep(HWND window) {
     }
 }
 
+void runMeasurementStepAfterKey(HWND window) {
+    const CycleDevice device = {deviceConnection.deviceHandle, &deviceConnection.lastStatus};
+    if (runCycleStepAfterKey(window, device) == CycleOutcome::DeviceLost) {
+        dropLostDevice(window);
+        showDeviceLost(window);
+    }
+}
+
 void lookForDevice(HWND window) {
     if (!watchForDevice(window)) {
         return;

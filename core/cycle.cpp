@@ -17,7 +17,8 @@ constexpr MeasurementState initialMeasurementState = {
     0,                      // refreshCounter
     0,                      // previousPeriodCount
     0,                      // firstRangeSample
-    0,                      // collectsWithoutFrame
+    0,                      // ticksWithoutFrame
+    0,                      // readingOnScreen
     0,                      // firstRangeLive
     0,                      // gateComplete
     0,                      // configRangeCount
@@ -72,13 +73,17 @@ void noteStatus(FT_STATUS status) {
     }
 }
 
-void writeCommand(const CounterCommand& command) {
+// True when the whole command went out. One that did not (the link is gone, or the
+// counter stopped taking bytes and the write waited out its time-out) ends the sequence:
+// the rest would only wait as long again, with the window frozen meanwhile.
+bool writeCommand(const CounterCommand& command) {
     char buffer[commandBufferSize];
     std::memcpy(buffer, command.bytes, static_cast<size_t>(command.length));
     DWORD written = 0;
     *device.lastStatus =
         FT_Write(device.handle, buffer, static_cast<DWORD>(command.length), &written);
     noteStatus(*device.lastStatus);
+    return *device.lastStatus == FT_OK && written == static_cast<DWORD>(command.length);
 }
 
 // Bytes waiting, at most one read's worth. A failing status query reads as nothing
@@ -292,6 +297,7 @@ void evaluateMeasurement(const FrameCounts& counts) {
     const double frequencyHertz = periodMicros > 1.0 ? 1000000.0 / periodMicros : 0.0;
     if (measurementState.refreshCounter == 0) {
         showFrequency(frequencyHertz);
+        measurementState.readingOnScreen = periodMicros > 0.0 ? 1 : 0;
     }
 
     if (measurementState.autoRange == 1) {
@@ -338,10 +344,13 @@ void stepNoDevice(HWND window) {
     beginDrawing(window);
     showNoDevice();
     endDrawing();
+    // Nothing of a reading is left to blank, and no frame is awaited.
+    measurementState.readingOnScreen = 0;
+    measurementState.ticksWithoutFrame = 0;
 }
 
 // The counter has gone: the cycle has no device, and the caller, told so, closes the
-// counter and clears the window.
+// counter and clears the window (showDeviceLost).
 void dropDevice() {
     measurementState.cycleState = CycleState::NoDevice;
 }
@@ -350,33 +359,44 @@ void stepConfigure(HWND window) {
     KillTimer(window, cycleTimerId);
     const ConfigurationSequence sequence = configurationSequence(measurementState.divider);
     for (const CounterCommand& command : sequence.commands) {
-        writeCommand(command);
-        if (deviceGone) {
-            dropDevice();
-            return;
+        if (!writeCommand(command)) {
+            if (deviceGone) {
+                dropDevice();
+                return;
+            }
+            break;
         }
     }
     measurementState.cycleState = CycleState::Drain;
     SetTimer(window, cycleTimerId, cycleTickMs, nullptr);
 }
 
-// Throws away whatever the counter sent before the new configuration. A counter that
-// never stops sending must not freeze the window, so one step reads a bounded amount
-// and the drain goes on at the next tick.
-void stepDrain() {
+// Reads and throws away whatever is waiting; true once the link is empty. A counter
+// that never stops sending must not freeze the window, so one call reads a bounded
+// amount and the caller goes on at the next tick.
+bool drainLink() {
     unsigned char buffer[readChunkBytes];
     for (int reads = 0; !deviceGone; ++reads) {
         const DWORD pending = pendingBytes();
         if (pending == 0) {
-            break;
+            return true;
         }
         if (reads == drainReadsPerStep) {
-            return;
+            return false;
         }
         readBytes(buffer, pending);
     }
+    return false;
+}
+
+// Throws away whatever the counter sent before the new configuration.
+void stepDrain() {
+    const bool empty = drainLink();
     if (deviceGone) {
         dropDevice();
+        return;
+    }
+    if (!empty) {
         return;
     }
     measurementState.cycleState = CycleState::Query;
@@ -386,31 +406,28 @@ void stepDrain() {
 void stepQuery() {
     const QuerySequence sequence = querySequence();
     for (const CounterCommand& command : sequence.commands) {
-        writeCommand(command);
-        if (deviceGone) {
-            dropDevice();
-            return;
+        if (!writeCommand(command)) {
+            if (deviceGone) {
+                dropDevice();
+                return;
+            }
+            break;
         }
     }
     measurementState.cycleState = CycleState::Collect;
 }
 
-// A counter that stopped answering must not leave its last reading on screen looking
-// current, and an answer that was lost (a silent spell, a frame cut short) must not
-// stall the measurement for good: after a second without a frame the reading turns to
-// dashes, and every such second the queries go out again.
-void noteMissingFrame() {
-    measurementState.collectsWithoutFrame += 1;
-    if (measurementState.collectsWithoutFrame == staleCollectSteps) {
-        showPeriod(0.0);
-        showFrequency(0.0);
+// Dashes in place of a reading that can no longer be trusted, drawn once. The next
+// evaluation draws its lines at once rather than waiting for its turn, so a reading
+// comes back as soon as the counter answers well again.
+void blankReading() {
+    if (measurementState.readingOnScreen == 0) {
+        return;
     }
-    if (measurementState.collectsWithoutFrame % staleCollectSteps == 0) {
-        measurementState.cycleState = CycleState::Query;
-        if (measurementState.collectsWithoutFrame >= 2 * staleCollectSteps) {
-            measurementState.collectsWithoutFrame = staleCollectSteps;
-        }
-    }
+    showPeriod(0.0);
+    showFrequency(0.0);
+    measurementState.readingOnScreen = 0;
+    measurementState.refreshCounter = 0;
 }
 
 void stepCollect(HWND window) {
@@ -426,8 +443,9 @@ void stepCollect(HWND window) {
         dropDevice();
         return;
     }
-    if (pending == static_cast<DWORD>(responseFrameLength) && got == pending) {
-        measurementState.collectsWithoutFrame = 0;
+    if (pending == static_cast<DWORD>(responseFrameLength) && got == pending &&
+        isWellFormedFrame(buffer)) {
+        measurementState.ticksWithoutFrame = 0;
         evaluateFrame(buffer);
         if (measurementState.cycleState == CycleState::Collect) {
             measurementState.cycleState = CycleState::Query;
@@ -438,47 +456,28 @@ void stepCollect(HWND window) {
         if (measurementState.ticksSinceConfig > tickCap) {
             measurementState.ticksSinceConfig = tickCap;
         }
-    } else {
-        // More than a frame means the answers are out of step: they were read and
-        // dropped above, and asking again is the only way the measurement resumes.
-        if (pending > static_cast<DWORD>(responseFrameLength)) {
+    } else if (pending >= static_cast<DWORD>(responseFrameLength)) {
+        // Bytes came that are no measurement: an answer out of step, a garbled field,
+        // stray bytes, a read cut short. They were read and dropped above; the reading
+        // shown can no longer be trusted, and only an empty link brings the answers back
+        // in step with the queries. An endless stream is drained on at the next tick.
+        blankReading();
+        const bool empty = drainLink();
+        if (deviceGone) {
+            endDrawing();
+            dropDevice();
+            return;
+        }
+        if (empty) {
             measurementState.cycleState = CycleState::Query;
         }
-        noteMissingFrame();
     }
     showMode(measurementState.autoRange);
     endDrawing();
 }
 
-}  // namespace
-
-void resetMeasurementState() {
-    measurementState = initialMeasurementState;
-    deviceGone = false;
-    device = CycleDevice{nullptr, &unusedStatus};
-}
-
-void startMeasuring() {
-    measurementState.cycleState = CycleState::Configure;
-    measurementState.rangePhase = RangePhase::FirstSample;
-    measurementState.ticksSinceConfig = 0;
-}
-
-void resumeMeasuring() {
-    measurementState.cycleState = CycleState::Configure;
-    measurementState.rangePhase =
-        measurementState.autoRange == 1 ? RangePhase::FirstSample : RangePhase::Measuring;
-    measurementState.ticksSinceConfig = 0;
-    measurementState.refreshCounter = 0;
-    measurementState.previousPeriodCount = 0;
-    measurementState.collectsWithoutFrame = 0;
-}
-
-int32_t settleTicks() {
-    return measurementState.divider == smallestDivider ? 30 : 10;
-}
-
-CycleOutcome runCycleStep(HWND window, CycleDevice stepDevice) {
+// One step on `stepDevice`; true when the counter was found gone.
+bool runStep(HWND window, CycleDevice stepDevice) {
     device = stepDevice;
     if (device.lastStatus == nullptr) {
         device.lastStatus = &unusedStatus;
@@ -506,7 +505,72 @@ CycleOutcome runCycleStep(HWND window, CycleDevice stepDevice) {
     const bool lost = deviceGone;
     deviceGone = false;
     device = CycleDevice{nullptr, &unusedStatus};
-    return lost ? CycleOutcome::DeviceLost : CycleOutcome::Running;
+    return lost;
+}
+
+}  // namespace
+
+void resetMeasurementState() {
+    measurementState = initialMeasurementState;
+    deviceGone = false;
+    device = CycleDevice{nullptr, &unusedStatus};
+}
+
+void startMeasuring() {
+    measurementState.cycleState = CycleState::Configure;
+    measurementState.rangePhase = RangePhase::FirstSample;
+    measurementState.ticksSinceConfig = 0;
+}
+
+void resumeMeasuring() {
+    measurementState.cycleState = CycleState::Configure;
+    measurementState.rangePhase =
+        measurementState.autoRange == 1 ? RangePhase::FirstSample : RangePhase::Measuring;
+    measurementState.ticksSinceConfig = 0;
+    measurementState.refreshCounter = 0;
+    measurementState.previousPeriodCount = 0;
+    measurementState.ticksWithoutFrame = 0;
+}
+
+int32_t settleTicks() {
+    return measurementState.divider == smallestDivider ? 30 : 10;
+}
+
+// A counter that stopped answering must not leave its last reading on screen looking
+// current, and an answer that was lost (a silent spell, a frame cut short) must not
+// stall the measurement for good: after about a second of ticks without a frame the
+// reading turns to dashes, and every such second the queries go out again. Time is
+// counted in ticks: keys may step the cycle at any rate.
+CycleOutcome runCycleStep(HWND window, CycleDevice counter) {
+    const CycleState state = measurementState.cycleState;
+    const bool awaitingFrame =
+        state == CycleState::Drain || state == CycleState::Query || state == CycleState::Collect;
+    if (awaitingFrame) {
+        measurementState.ticksWithoutFrame += 1;
+        if (measurementState.ticksWithoutFrame > 2 * staleTicks) {
+            measurementState.ticksWithoutFrame = staleTicks + 1;
+        }
+    }
+    if (runStep(window, counter)) {
+        return CycleOutcome::DeviceLost;
+    }
+    if (!awaitingFrame || measurementState.ticksWithoutFrame < staleTicks) {
+        return CycleOutcome::Running;
+    }
+    if (measurementState.readingOnScreen != 0) {
+        beginDrawing(window);
+        blankReading();
+        endDrawing();
+    }
+    if (measurementState.ticksWithoutFrame % staleTicks == 0 &&
+        measurementState.cycleState == CycleState::Collect) {
+        measurementState.cycleState = CycleState::Query;
+    }
+    return CycleOutcome::Running;
+}
+
+CycleOutcome runCycleStepAfterKey(HWND window, CycleDevice counter) {
+    return runStep(window, counter) ? CycleOutcome::DeviceLost : CycleOutcome::Running;
 }
 
 void showDeviceLost(HWND window) {

@@ -24,9 +24,12 @@ struct MeasurementState {
     int32_t refreshCounter;
     int32_t previousPeriodCount;
     int32_t firstRangeSample;
-    // Collect steps since the last evaluated frame; drives the blanking of a reading
-    // that has gone stale.
-    int32_t collectsWithoutFrame;
+    // Timer ticks since the last evaluated frame; drives the blanking of a reading that
+    // has gone stale. Steps after a key do not count: they are not time passing.
+    int32_t ticksWithoutFrame;
+    // 1 while the period or frequency line shows a number: only then is there a reading
+    // to blank, and never over the no-device text.
+    int32_t readingOnScreen;
     // liveCount at the first range sample: the counter's own clock times the interval
     // between the two samples.
     int32_t firstRangeLive;
@@ -48,9 +51,9 @@ constexpr UINT cycleTickMs = 50;
 constexpr int readChunkBytes = 128;
 // Reads one Drain step may make before it yields to the message loop.
 constexpr int drainReadsPerStep = 64;
-// Collect steps without a frame after which the shown reading counts as stale and the
-// queries are sent again.
-constexpr int staleCollectSteps = 20;
+// Timer ticks (about a second) without a frame after which the shown reading counts as
+// stale and the queries are sent again.
+constexpr int staleTicks = 20;
 
 // The counter a step talks to: its handle, and where the status of each call goes.
 struct CycleDevice {
@@ -70,10 +73,12 @@ void startMeasuring();
 void resumeMeasuring();
 
 int32_t settleTicks();
-// One step on `device`, drawing on `window`. DeviceLost: a call reported the counter
-// gone; the cycle has no device now and drew nothing more: the caller closes the
-// counter, then calls showDeviceLost.
+// One step for a tick of timer 1, on `device`, drawing on `window`. DeviceLost: a call
+// reported the counter gone; the cycle has no device now and drew nothing more: the
+// caller closes the counter, then calls showDeviceLost.
 CycleOutcome runCycleStep(HWND window, CycleDevice device);
+// One step right after a character key: the same step, but no tick of time.
+CycleOutcome runCycleStepAfterKey(HWND window, CycleDevice device);
 // Nothing of a lost counter's readout may stay on screen: the window is erased to its
 // background and the no-device text drawn.
 void showDeviceLost(HWND window);

@@ -105,3 +105,19 @@ FrameCounts decodeFrame(const unsigned char* frame) {
         combineCount(register7, register6),
     };
 }
+
+bool isWellFormedFrame(const unsigned char* frame) {
+    const char registers[queryCommandCount] = {'0', '1', '2', '3', '6', '7'};
+    for (int k = 0; k < queryCommandCount; ++k) {
+        const unsigned char* answer = frame + k * answerLength;
+        if (answer[0] != 'M' || answer[1] != '0' || answer[2] != registers[k] || answer[3] != '=' ||
+            answer[8] != carriageReturn) {
+            return false;
+        }
+        // The counter writes its digits in uppercase; parseHexField reads exactly those.
+        if (parseHexField(4, reinterpret_cast<const char*>(answer + 4)) < 0) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -42,3 +42,7 @@ int32_t parseHexField(int length, const char* text);
 int32_t combineCount(int32_t high, int32_t low);
 // `frame` holds responseFrameLength bytes.
 FrameCounts decodeFrame(const unsigned char* frame);
+// Whether the bytes are six answers in query order, each "M0" + its register + "=" +
+// four uppercase hexadecimal digits + carriage return. Only such a frame is a
+// measurement: a byte count alone cannot tell an answer out of step or a garbled field.
+bool isWellFormedFrame(const unsigned char* frame);

@@ -18,7 +18,7 @@ cmake --build --preset fuzz -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 
 rm -rf build/fuzz/findings
 mkdir -p build/fuzz/findings
-for target in frame cycle; do
+for target in frame cycle tty; do
   work=build/fuzz/corpus/$target
   mkdir -p "$work"
   echo "== fuzz $target (${limit[*]})"

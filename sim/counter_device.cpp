@@ -15,6 +15,8 @@ constexpr size_t maxCommandLength = 64;
 constexpr size_t endlessBacklog = 4096;
 constexpr char endlessPattern[] = "M00=FFFF\r";
 constexpr size_t endlessPatternLength = sizeof endlessPattern - 1;
+// A flood fills the link at about 100 kB/s, faster than any reader takes it.
+constexpr uint64_t floodMicrosPerByte = 10;
 // What a stray-bytes fault appends to a frame.
 constexpr char strayBytes[] = "\n*\r";
 // How much of the last answer of a frame a short-frame fault lets through.
@@ -347,6 +349,10 @@ void CounterDevice::answerQuery(int reg, uint64_t nowMicros) {
     if (!sequenceOpen_ || reg <= lastQueried_) {
         snapshot_ = registers(nowMicros);
         sequenceOpen_ = true;
+        if (!heldBack_.empty() && faultActive(FaultKind::OutOfStep, nowMicros)) {
+            send(std::move(heldBack_), nowMicros);
+        }
+        heldBack_.clear();
     }
     lastQueried_ = reg;
     if (faultActive(FaultKind::Silent, nowMicros)) {
@@ -381,11 +387,40 @@ void CounterDevice::answerQuery(int reg, uint64_t nowMicros) {
         if (faultActive(FaultKind::StrayBytes, nowMicros)) {
             answer += strayBytes;
         }
+        if (faultActive(FaultKind::OutOfStep, nowMicros)) {
+            heldBack_ = std::move(answer);
+            return;
+        }
     }
     send(std::move(answer), nowMicros);
 }
 
+void CounterDevice::flood(uint64_t nowMicros) {
+    for (const Fault& f : faults_) {
+        if (f.kind != FaultKind::Flood) {
+            continue;
+        }
+        const uint64_t from = std::max(f.fromMicros, floodedUntil_);
+        const uint64_t to = std::min(f.untilMicros, nowMicros);
+        if (to <= from) {
+            continue;
+        }
+        const uint64_t room = linkBufferBytes - std::min(queuedBytes_, linkBufferBytes);
+        const size_t count = static_cast<size_t>(std::min((to - from) / floodMicrosPerByte, room));
+        std::string bytes(count, '\0');
+        for (char& c : bytes) {
+            c = endlessPattern[streamOffset_++ % endlessPatternLength];
+        }
+        if (count > 0) {
+            queuedBytes_ += count;
+            outgoing_.push_back({to, std::move(bytes)});
+        }
+    }
+    floodedUntil_ = std::max(floodedUntil_, nowMicros);
+}
+
 void CounterDevice::send(std::string bytes, uint64_t nowMicros) {
+    flood(nowMicros);
     std::string shown = bytes;
     if (!shown.empty() && shown.back() == '\r') {
         shown.pop_back();
@@ -428,6 +463,7 @@ size_t CounterDevice::readableBytes(uint64_t nowMicros) {
     if (unplugged(nowMicros)) {
         return 0;
     }
+    flood(nowMicros);
     size_t count = 0;
     for (const Chunk& chunk : outgoing_) {
         if (chunk.readyAt > nowMicros) {
@@ -447,6 +483,7 @@ size_t CounterDevice::read(char* out, size_t max, uint64_t nowMicros) {
     if (unplugged(nowMicros) || out == nullptr) {
         return 0;
     }
+    flood(nowMicros);
     size_t got = 0;
     while (got < max && !outgoing_.empty() && outgoing_.front().readyAt <= nowMicros) {
         const std::string& bytes = outgoing_.front().bytes;
@@ -469,7 +506,8 @@ size_t CounterDevice::read(char* out, size_t max, uint64_t nowMicros) {
 }
 
 uint64_t CounterDevice::nextArrivalMicros(uint64_t nowMicros) const {
-    if (faultActive(FaultKind::EndlessStream, nowMicros)) {
+    if (faultActive(FaultKind::EndlessStream, nowMicros) ||
+        faultActive(FaultKind::Flood, nowMicros)) {
         return nowMicros;
     }
     uint64_t next = std::numeric_limits<uint64_t>::max();

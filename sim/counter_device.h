@@ -76,6 +76,8 @@ private:
     void takeCommand(const std::string& command, uint64_t nowMicros);
     void answerQuery(int reg, uint64_t nowMicros);
     void send(std::string bytes, uint64_t nowMicros);
+    // Puts the flood's bytes up to now into the receive buffer.
+    void flood(uint64_t nowMicros);
     void log(uint64_t nowMicros, char direction, const std::string& text) const;
 
     // The input signal in closed form: stretches of constant frequency, the phase (input
@@ -111,12 +113,15 @@ private:
     bool sequenceOpen_ = false;
     int lastQueried_ = -1;
     CounterRegisters snapshot_ = {};
+    // Out of step: the last answer of a sequence, sent before the next one's first.
+    std::string heldBack_;
 
     std::string partial_;
     std::deque<Chunk> outgoing_;
     size_t queuedBytes_ = 0;     // unread bytes in outgoing_
     size_t headOffset_ = 0;      // bytes of outgoing_.front() already read
     uint64_t streamOffset_ = 0;  // position in the endless stream's pattern
+    uint64_t floodedUntil_ = 0;  // the flood's bytes are in the buffer up to this time
     uint64_t lineFreeAt_ = 0;    // when the last answer byte on the line has left
     uint64_t lastCallMicros_ = 0;
     std::vector<std::string> commands_;

@@ -23,6 +23,8 @@ enum class FaultKind {
     StrayBytes,       // extra bytes after a frame
     ShortFrame,       // a frame cut short
     EndlessStream,    // bytes arrive faster than any drain reads them
+    OutOfStep,        // the answers run one behind the queries
+    Flood,            // unasked answers as fast as the link goes; the backlog stays
 };
 
 struct FaultWindow {

@@ -4,8 +4,15 @@
 // Built as a module of its own, loaded by front_gtk_module.cpp only when a window is to
 // be shown, so that a headless run never maps GTK's libraries.
 #include <gtk/gtk.h>
+#if PULSEMETER_WITH_X11
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+#endif
 
 #include <algorithm>
+#include <cstdio>
+
+#include <unistd.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -139,6 +146,12 @@ public:
         g_signal_connect(window->window, "delete-event", G_CALLBACK(onDelete), window.get());
         eraseImage(*window, RGB(255, 255, 255));
         windows_[handle] = std::move(window);
+    }
+
+    void setTitle(uintptr_t handle, const std::string& titleUtf8) override {
+        if (GtkWindowImage* window = find(handle)) {
+            gtk_window_set_title(GTK_WINDOW(window->window), titleUtf8.c_str());
+        }
     }
 
     void showWindow(uintptr_t handle, bool visible) override {
@@ -284,6 +297,20 @@ private:
     std::map<std::pair<std::string, int>, PangoFontDescription*> fonts_;
 };
 
+#if PULSEMETER_WITH_X11
+// The X server went away (shut down, the session ended, the connection broke): nothing
+// can be shown any more. GTK's own handler ends the program without a word; this one
+// says why first. Xlib allows no return from here, and GTK's exit handlers would touch
+// the dead connection, so the program ends at once, its output flushed.
+int onDisplayLost(Display*) {
+    const char* program = g_get_prgname();
+    std::fprintf(stderr, "%s: lost the connection to the display; ending\n",
+                 program != nullptr ? program : "pulsemeter");
+    std::fflush(nullptr);
+    _exit(1);
+}
+#endif
+
 }  // namespace
 
 }  // namespace platform::detail
@@ -295,6 +322,11 @@ bool pulsemeter_gtk_available(int* argc, char*** argv, std::string* why) {
         *why = "GTK cannot open the display";
         return false;
     }
+#if PULSEMETER_WITH_X11
+    if (GDK_IS_X11_DISPLAY(gdk_display_get_default())) {
+        XSetIOErrorHandler(platform::detail::onDisplayLost);
+    }
+#endif
     return true;
 }
 

@@ -91,9 +91,24 @@ void onInterrupt(int) {
     interrupted = 1;
 }
 
+// Ctrl-C, Ctrl-\, the terminal hanging up and a polite kill all close the window, so
+// that the program ends its own way and the terminal gets its settings back.
+constexpr int closingSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+
+// Whether the output can no longer be written: a write failed (a full disk, a reader
+// that went away). The program then ends rather than run on unseen.
+bool outputFailed(FILE* terminal) {
+    return std::ferror(stdout) != 0 || (terminal != nullptr && std::ferror(terminal) != 0);
+}
+
 class HeadlessFront : public Front {
 public:
     explicit HeadlessFront(const FrontConfig& config) : terminal_(config.liveReadout) {
+        // A reader that goes away (`| head`) is a failed write like any other, seen
+        // through the stream's error, not a signal that kills the program on the spot.
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, &savedPipeAction_);
         // With the live readout on the real clock, the terminal is the keyboard too:
         // characters unbuffered and unechoed, Ctrl-C closing the window.
         if (terminal_ != nullptr && config.clock == ClockKind::Real && isatty(STDIN_FILENO) &&
@@ -105,17 +120,15 @@ public:
             keyboard_ = tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
             struct sigaction action = {};
             action.sa_handler = onInterrupt;
-            sigaction(SIGINT, &action, nullptr);
-            sigaction(SIGTERM, &action, nullptr);
+            for (int signalNumber : closingSignals) {
+                sigaction(signalNumber, &action, nullptr);
+            }
         }
     }
 
     ~HeadlessFront() override {
-        if (keyboard_) {
-            tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal_);
-            signal(SIGINT, SIG_DFL);
-            signal(SIGTERM, SIG_DFL);
-        }
+        restoreTerminal();
+        sigaction(SIGPIPE, &savedPipeAction_, nullptr);
     }
 
     void createWindow(uintptr_t window, const std::string&, const MenuBar*, int, int) override {
@@ -127,10 +140,19 @@ public:
     void destroyWindow(uintptr_t window) override {
         refreshTerminal();
         windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
+        // The last window gone, the program is ending: whatever it still says should
+        // reach a terminal that reads lines again.
+        if (windows_.empty()) {
+            restoreTerminal();
+        }
     }
 
     bool wait(std::optional<uint64_t> deadline) override {
         refreshTerminal();
+        if (outputFailed(terminal_) && !windows_.empty()) {
+            sendClose(windows_.front());
+            return true;
+        }
         if (virtualClock()) {
             if (!deadline) {
                 std::fputs(
@@ -161,6 +183,17 @@ public:
     }
 
 private:
+    void restoreTerminal() {
+        if (!keyboard_) {
+            return;
+        }
+        keyboard_ = false;
+        tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal_);
+        for (int signalNumber : closingSignals) {
+            signal(signalNumber, SIG_DFL);
+        }
+    }
+
     // Printable characters go to the window as WM_CHAR, Escape closes it as a window's
     // close button does (the program ends on it as on its menu's exit item); the escape
     // sequences of other keys are ignored whole.
@@ -210,6 +243,7 @@ private:
     FILE* terminal_;
     bool keyboard_ = false;
     termios savedTerminal_ = {};
+    struct sigaction savedPipeAction_ = {};
     std::vector<uintptr_t> windows_;
     bool dirty_ = false;
     int shownLines_ = 0;

@@ -53,6 +53,7 @@ public:
     virtual void createWindow(uintptr_t /*window*/, const std::string& /*titleUtf8*/,
                               const MenuBar* /*menu*/, int /*width*/, int /*height*/) {}
     virtual void showWindow(uintptr_t /*window*/, bool /*visible*/) {}
+    virtual void setTitle(uintptr_t /*window*/, const std::string& /*titleUtf8*/) {}
     virtual void destroyWindow(uintptr_t /*window*/) {}
     virtual void eraseWindow(uintptr_t /*window*/, COLORREF /*color*/) {}
     virtual void drawText(uintptr_t /*window*/, const TextRun& /*run*/) {}

@@ -1,6 +1,12 @@
 #include "platform/linux/launch.h"
 
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace platform {
 
@@ -22,6 +28,34 @@ int runWinMain() {
     static char module;
     char commandLine[] = "";
     return WinMain(reinterpret_cast<HINSTANCE>(&module), nullptr, commandLine, SW_SHOWDEFAULT);
+}
+
+namespace {
+
+// A pipe or socket whose reading end is closed.
+bool readerGone(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !(S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) {
+        return false;
+    }
+    pollfd watch{fd, 0, 0};
+    return poll(&watch, 1, 0) == 1 && (watch.revents & (POLLERR | POLLHUP)) != 0;
+}
+
+}  // namespace
+
+int finishRun(int status, const char* program) {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    const int error = errno;
+    if (flushed) {
+        return status;
+    }
+    if (error != EPIPE && !readerGone(STDOUT_FILENO)) {
+        std::fprintf(stderr, "%s: the output could not be written whole%s%s\n", program,
+                     error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
+    }
+    return 1;
 }
 
 std::string formatMillis(uint64_t micros) {

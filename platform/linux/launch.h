@@ -16,6 +16,11 @@ FrontKind chooseFront(bool wantGtk, int* argc, char*** argv, const char* program
 // instance, an empty command line, the default show command.
 int runWinMain();
 
+// The status a run ends with: `status`, unless standard output could not be written
+// (a full disk, a reader gone away), which makes it 1. The reason goes to standard
+// error, except for a closed pipe, whose reader has all it wanted.
+int finishRun(int status, const char* program);
+
 // "<ms>.<µs>", the time stamp of the logs.
 std::string formatMillis(uint64_t micros);
 

@@ -15,5 +15,5 @@ int main(int argc, char** argv) {
     config.clock = platform::ClockKind::Real;
     config.liveReadout = front == platform::FrontKind::Headless ? stdout : nullptr;
     platform::platformStart(config);
-    return platform::runWinMain();
+    return platform::finishRun(platform::runWinMain(), "pulsemeter");
 }

@@ -77,6 +77,5 @@ int main(int argc, char** argv) {
     if (options.screen) {
         platform::writeScreen(stdout);
     }
-    std::fflush(stdout);
-    return exitCode;
+    return platform::finishRun(exitCode, "pulsemeter-sim");
 }

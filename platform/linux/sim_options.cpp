@@ -45,6 +45,9 @@ const char simUsage[] =
 namespace {
 
 constexpr size_t maxChanges = 32;
+// Times are kept in microseconds of 64 bits, with room left for the deadlines computed
+// from them: beyond this (about 31700 years) a time could not be held and would wrap.
+constexpr double maxSeconds = 1e12;
 
 bool parseNumber(const char* text, double& value) {
     if (text == nullptr || *text == '\0') {
@@ -56,7 +59,7 @@ bool parseNumber(const char* text, double& value) {
 }
 
 bool parseSeconds(const char* text, double& value) {
-    return parseNumber(text, value) && value >= 0;
+    return parseNumber(text, value) && value >= 0 && value <= maxSeconds;
 }
 
 bool inFrequencyRange(double hz) {
@@ -98,7 +101,7 @@ ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& opti
         {"--virtual-time", &SimOptions::virtualTime}, {"--device-log", &SimOptions::deviceLog},
         {"--draw-log", &SimOptions::drawLog},         {"--screen", &SimOptions::screen},
     };
-    const char* const seconds = "expected a time in seconds, 0 or more";
+    const char* const seconds = "expected a time in seconds, from 0 to 1e12";
     // Each option with a value: what it takes, and how it is stored (the reason it is
     // refused, or nullptr).
     struct ValueOption {
@@ -127,7 +130,7 @@ ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& opti
              if (!splitTimed(value, step.atSeconds, hz) ||
                  !parseNumber(hz.c_str(), step.frequencyHz) ||
                  !inFrequencyRange(step.frequencyHz)) {
-                 return "expected SECONDS:HZ, a time of 0 or more and 0.01 to 10000000 Hz";
+                 return "expected SECONDS:HZ, a time from 0 to 1e12 s and 0.01 to 10000000 Hz";
              }
              if (options.changes.size() == maxChanges) {
                  return "at most 32 frequency changes";
@@ -163,7 +166,7 @@ ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& opti
              TimedText key{};
              std::string text;
              if (!splitTimed(value, key.atSeconds, text)) {
-                 return "expected SECONDS:TEXT, a time of 0 or more";
+                 return "expected SECONDS:TEXT, a time from 0 to 1e12 s";
              }
              key.cp932 = detail::utf8ToCp932(text);
              if (key.cp932.empty() && !text.empty()) {

@@ -596,6 +596,101 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lP
     return 0;
 }
 
+namespace {
+
+void appendUtf8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// One UTF-8 character's code point (the text comes from our own converter).
+uint32_t codePointOf(const std::string& utf8) {
+    const auto lead = static_cast<unsigned char>(utf8[0]);
+    if (lead < 0x80) {
+        return lead;
+    }
+    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    uint32_t code = lead & (0x3F >> extra);
+    for (int k = 1; k <= extra && k < static_cast<int>(utf8.size()); ++k) {
+        code = (code << 6) | (static_cast<unsigned char>(utf8[static_cast<size_t>(k)]) & 0x3F);
+    }
+    return code;
+}
+
+}  // namespace
+
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_SETTEXT) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    auto found = state().windows.find(handleOf(window));
+    if (found == state().windows.end()) {
+        return FALSE;
+    }
+    std::string utf8;
+    const auto* text = reinterpret_cast<LPCWSTR>(lParam);
+    for (size_t i = 0; text != nullptr && text[i] != 0; ++i) {
+        uint32_t code = text[i];
+        if (code >= 0xD800 && code < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        appendUtf8(utf8, code);
+    }
+    found->second.title = detail::utf8ToCp932(utf8);
+    front().setTitle(handleOf(window), utf8);
+    return TRUE;
+}
+
+UINT GetACP() {
+    return 932;
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                        int wideLength) {
+    if ((codePage != 932 && codePage != CP_ACP) || text == nullptr || length == 0 || length < -1 ||
+        wideLength < 0 || (wideLength > 0 && wide == nullptr)) {
+        return 0;
+    }
+    const int bytes = length == -1 ? static_cast<int>(std::strlen(text)) + 1 : length;
+    std::u16string units;
+    for (const detail::TextCell& cell : detail::decodeCp932(text, bytes)) {
+        const uint32_t code = codePointOf(cell.utf8);
+        // Code page 932 has no U+FFFD of its own: it marks a byte that is no character.
+        if (code == 0xFFFD && (flags & MB_ERR_INVALID_CHARS) != 0) {
+            return 0;
+        }
+        if (code >= 0x10000) {
+            units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(code);
+        }
+    }
+    const int needed = static_cast<int>(units.size());
+    if (wideLength == 0) {
+        return needed;
+    }
+    if (wideLength < needed) {
+        return 0;
+    }
+    std::copy(units.begin(), units.end(), wide);
+    return needed;
+}
+
 void PostQuitMessage(int exitCode) {
     State& s = state();
     s.quitPosted = true;

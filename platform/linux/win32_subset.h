@@ -24,6 +24,10 @@ typedef void* LPVOID;
 typedef DWORD* LPDWORD;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+// UTF-16 code units, as on Windows.
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
@@ -117,6 +121,7 @@ struct PAINTSTRUCT {
 // Messages
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
+#define WM_SETTEXT 0x000C
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
@@ -177,6 +182,15 @@ BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax);
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// WM_SETTEXT takes the text as UTF-16; every other message as DefWindowProcA.
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The ANSI code page: 932 here, as the program's texts are.
+UINT GetACP();
+#define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008
+// Code page 932 (or CP_ACP) only; any other fails with 0.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                        int wideLength);
 void PostQuitMessage(int exitCode);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint);

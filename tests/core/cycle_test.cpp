@@ -497,9 +497,67 @@ TEST_F(Cycle, AShortAnswerWaitsForTheRestAndReadsNeverExceed128Bytes) {
     step();
     EXPECT_TRUE(state.readRequests.empty());
     EXPECT_EQ(measurementState.cycleState, Collect);
+    // Out of step: the whole backlog goes at once, in reads of at most 128 bytes.
     state.pending = std::string(1000, 'x');
     step();
-    EXPECT_EQ(state.readRequests, (std::vector<DWORD>{128}));
+    EXPECT_EQ(state.readRequests, (std::vector<DWORD>{128, 128, 128, 128, 128, 128, 128, 104}));
+    EXPECT_EQ(measurementState.cycleState, Query);
+}
+
+// Answers that are not six well-formed answers in query order; each is as long as a
+// frame, and none may be taken for a measurement.
+TEST_F(Cycle, AFrameThatIsNotSixWellFormedAnswersIsNoMeasurement) {
+    const std::string good = fake::frame({0, 0, 150000});
+    const std::string lastAnswer = good.substr(45);
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"one answer out of step", lastAnswer + good.substr(0, 45)},
+        {"lowercase field", fake::frameFields("0000", "0000", "0000", "0000", "49f0", "0002")},
+        {"non-hexadecimal field",
+         fake::frameFields("0000", "0000", "0000", "0000", "49F0", "0G02")},
+        {"registers swapped",
+         good.substr(0, 9) + good.substr(18, 9) + good.substr(9, 9) + good.substr(27)},
+        {"line feed for a carriage return", good.substr(0, 53) + "\n"},
+        {"no register letter", "X" + good.substr(1)},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(c.bytes.size(), static_cast<size_t>(responseFrameLength)) << c.name;
+        fake::reset();
+        startMeasuring(1000, 0);
+        measurementState.refreshCounter = 0;
+        settle();
+        fake::answerWith([]() { return fake::FrameValues{0, 0, 150000}; });
+        evaluate();
+        ASSERT_EQ(fake::textAt(0, 150), "    150.0000__ ") << c.name;
+        state.onQueries = nullptr;
+        step();  // Query
+        const size_t drawnBefore = state.drawn.size();
+        state.pending = c.bytes + "M00=";  // and the start of what follows
+        step();                            // Collect
+        const std::vector<fake::Drawn> drawn(state.drawn.begin() + static_cast<long>(drawnBefore),
+                                             state.drawn.end());
+        EXPECT_EQ(drawnAt(drawn, 10, 5), "") << c.name << ": no count line from it";
+        EXPECT_EQ(drawnAt(drawn, 0, 150), dashes) << c.name;
+        EXPECT_EQ(drawnAt(drawn, 0, 200), dashes) << c.name;
+        EXPECT_TRUE(state.pending.empty()) << c.name << ": the link is drained";
+        EXPECT_EQ(measurementState.cycleState, Query) << c.name;
+        // The next good frame is drawn at once, not on the refresh's next turn.
+        fake::answerWith([]() { return fake::FrameValues{0, 0, 160000}; });
+        evaluate();
+        EXPECT_EQ(fake::textAt(0, 150), "    160.0000__ ") << c.name;
+    }
+}
+
+TEST_F(Cycle, AWellFormedFrameStillDecodesAsTheCounterSays) {
+    startMeasuring(1000, 0);
+    measurementState.refreshCounter = 0;
+    settle();
+    step();  // Query
+    state.pending = fake::frameFields("FFFF", "0000", "0000", "0000", "49F0", "0002");
+    step();
+    EXPECT_EQ(fake::utf8(fake::textAt(10, 5)), "ｶｳﾝﾄ値 150000        ");
 }
 
 TEST_F(Cycle, AReadThatDeliversLessThanAFrameIsNotEvaluated) {
@@ -553,9 +611,9 @@ TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndTheQueriesGoOutAgain) {
     evaluate();
     EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
     state.onQueries = nullptr;  // the counter falls silent
-    step();                     // Query
+    step();                     // Query: the first tick without a frame
     const size_t queriesSent = state.writes.size();
-    for (int i = 1; i < staleCollectSteps; ++i) {
+    for (int i = 2; i < staleTicks; ++i) {
         step();
     }
     EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
@@ -567,7 +625,7 @@ TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndTheQueriesGoOutAgain) {
     // second, but the dashes are drawn only once.
     EXPECT_EQ(measurementState.cycleState, Query);
     const size_t drawnBefore = state.drawn.size();
-    for (int i = 0; i < 3 * (staleCollectSteps + 1); ++i) {
+    for (int i = 0; i < 3 * staleTicks; ++i) {
         step();
     }
     EXPECT_EQ(state.writes.size(), queriesSent + 3 * 6);
@@ -578,12 +636,51 @@ TEST_F(Cycle, AStaleReadingTurnsToDashesOnceAndTheQueriesGoOutAgain) {
     EXPECT_EQ(measurementState.ticksSinceConfig, 51);
     // The counter answers again.
     fake::answerWith([]() { return fake::FrameValues{0, 0, 160000}; });
-    for (int i = 0; i <= staleCollectSteps + 1 && measurementState.cycleState != Query; ++i) {
+    for (int i = 0; i <= staleTicks + 1 && measurementState.cycleState != Query; ++i) {
         step();
     }
     step();  // Query
     step();  // Collect
     EXPECT_EQ(fake::utf8(fake::textAt(10, 5)), "ｶｳﾝﾄ値 160000        ");
+}
+
+TEST_F(Cycle, AWriteThatTimesOutEndsItsSequence) {
+    // Each write to a counter that stopped reading waits out its time-out: one of them
+    // per step, not one per command, keeps the window answering.
+    startMeasuring(1000, 0);
+    state.writesStall = true;
+    step();  // Query
+    EXPECT_EQ(state.stalledWrites, 1);
+    EXPECT_EQ(measurementState.cycleState, Collect);
+    applyRangeCommand('-');
+    runMeasurementStepAfterKey(fake::testWindow());  // Configure
+    EXPECT_EQ(state.stalledWrites, 2);
+    EXPECT_EQ(measurementState.cycleState, Drain);
+    // The counter reads again: whole sequences go out.
+    state.writesStall = false;
+    step();  // Drain
+    step();  // Query
+    EXPECT_EQ(state.writes.size(), 9u + 6u);
+}
+
+TEST_F(Cycle, StepsAfterKeysAreNoTimePassing) {
+    startMeasuring(1000, 0);
+    measurementState.refreshCounter = 0;
+    settle();
+    fake::answerWith([]() { return fake::FrameValues{0, 0, 150000}; });
+    evaluate();
+    state.onQueries = nullptr;  // the counter falls silent
+    for (int i = 0; i < 5 * staleTicks; ++i) {
+        applyRangeCommand('x');
+        runMeasurementStepAfterKey(fake::testWindow());
+    }
+    EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
+    for (int i = 1; i < staleTicks; ++i) {
+        step();
+    }
+    EXPECT_EQ(fake::textAt(0, 150), "    150.0000__ ");
+    step();
+    EXPECT_EQ(fake::textAt(0, 150), dashes);
 }
 
 TEST_F(Cycle, WithoutADeviceTheTimerStopsAndTheMessageIsShown) {
@@ -594,6 +691,21 @@ TEST_F(Cycle, WithoutADeviceTheTimerStopsAndTheMessageIsShown) {
     EXPECT_EQ(fake::utf8(fake::textAt(10, 10)), "接続デバイスなし     ");
     EXPECT_EQ(fake::textAt(10, 10).size(), 21u);
     EXPECT_EQ(measurementState.cycleState, NoDevice);
+}
+
+TEST_F(Cycle, NothingButTheModeIsDrawnBeneathTheNoDeviceText) {
+    step();  // NoDevice: the message, the timer stopped
+    applyRangeCommand(' ');
+    runMeasurementStepAfterKey(fake::testWindow());
+    applyRangeCommand('-');
+    runMeasurementStepAfterKey(fake::testWindow());  // Configure: the timer runs again
+    const size_t drawnBefore = state.drawn.size();
+    for (int i = 0; i < 10 * staleTicks; ++i) {
+        step();
+    }
+    for (size_t i = drawnBefore; i < state.drawn.size(); ++i) {
+        EXPECT_EQ(state.drawn[i].y, 285) << fake::utf8(state.drawn[i].bytes);
+    }
 }
 
 TEST_F(Cycle, ARangeCommandWithoutADeviceSettlesInCollect) {

@@ -124,4 +124,19 @@ TEST(Protocol, BytesOutsideTheFieldsAreNeverExamined) {
     EXPECT_EQ(counts.periodCount, 16);
 }
 
+TEST(Protocol, AWellFormedFrameIsSixAnswersInQueryOrder) {
+    const std::string good = frameOf("5678", "1234", "0002", "0001", "00A0", "0001");
+    const auto wellFormed = [](const std::string& frame) {
+        return isWellFormedFrame(reinterpret_cast<const unsigned char*>(frame.data()));
+    };
+    EXPECT_TRUE(wellFormed(good));
+    // Every byte of every answer counts: change any one and the frame is no measurement.
+    for (size_t i = 0; i < good.size(); ++i) {
+        std::string bad = good;
+        bad[i] = bad[i] == 'A' ? 'a' : '\x7f';
+        EXPECT_FALSE(wellFormed(bad)) << "byte " << i;
+    }
+    EXPECT_FALSE(wellFormed(good.substr(45) + good.substr(0, 45)));
+}
+
 }  // namespace

@@ -245,7 +245,7 @@ TEST_F(Watch, KeepsTheRangeModeAndAFixedDivider) {
         measurementState.rangePhase = SecondSample;
         measurementState.ticksSinceConfig = 77;
         measurementState.refreshCounter = 7;
-        measurementState.collectsWithoutFrame = 33;
+        measurementState.ticksWithoutFrame = 33;
         look();
         EXPECT_EQ(measurementState.cycleState, Configure);
         EXPECT_EQ(measurementState.autoRange, c.autoRange);
@@ -253,7 +253,7 @@ TEST_F(Watch, KeepsTheRangeModeAndAFixedDivider) {
         EXPECT_EQ(measurementState.rangePhase, c.rangePhase);
         EXPECT_EQ(measurementState.ticksSinceConfig, 0);
         EXPECT_EQ(measurementState.refreshCounter, 0);
-        EXPECT_EQ(measurementState.collectsWithoutFrame, 0);
+        EXPECT_EQ(measurementState.ticksWithoutFrame, 0);
     }
 }
 

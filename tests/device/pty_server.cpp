@@ -118,7 +118,7 @@ void Server::serve() {
             }
             continue;
         }
-        pollfd watch{master_, POLLIN, 0};
+        pollfd watch{master_, static_cast<short>(readingStopped_ ? 0 : POLLIN), 0};
         // A short wait bounds both the answer delay and the time to notice stop_.
         int ready = poll(&watch, 1, 1);
         std::lock_guard<std::mutex> hold(lock_);

@@ -46,6 +46,10 @@ public:
     int portDescriptor() const { return keeper_; }
     // Pulls the plug for good: stops serving and closes the master side.
     void unplug();
+    // While stopped, nothing written to the port is taken: once the port's buffer is
+    // full, writes to it wait, as to a counter that stopped taking bytes. Answers still
+    // go out.
+    void stopReading(bool stopped) { readingStopped_ = stopped; }
     // Runs `use` on the device under the server's lock.
     template <typename Use>
     void withDevice(Use use) {
@@ -77,6 +81,7 @@ private:
     double lineBusyUntil_ = 0;  // when the last byte on the line has arrived
     std::chrono::steady_clock::time_point start_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> readingStopped_{false};
     std::thread thread_;
 };
 

@@ -3,6 +3,9 @@
 // real time, one step per tick.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -79,15 +82,20 @@ protected:
         tty::setPortLister(nullptr);
     }
 
-    // One cycle step per tick of the 50 ms timer, on the wall clock.
+    // One cycle step per tick of the 50 ms timer, on the wall clock. Ticks missed while
+    // a step took long are not made up for, as a window's timer does not.
     void runFor(std::chrono::milliseconds span) {
         const auto end = std::chrono::steady_clock::now() + span;
         while (next < end) {
             std::this_thread::sleep_until(next);
             runMeasurementStep(window());
-            next += std::chrono::milliseconds(cycleTickMs);
+            next = std::max(next + std::chrono::milliseconds(cycleTickMs),
+                            std::chrono::steady_clock::now());
         }
     }
+
+    // What the period line shows last, or "" when it was never drawn.
+    static std::string lastPeriodLine() { return fake::textAt(0, 150); }
 
     // Evaluations whose period line showed a number.
     static std::vector<Reading> shownReadings() {
@@ -227,6 +235,48 @@ TEST_F(CycleOverTty, AnUnpluggedCounterIsDroppedAndTakenBackUnderItsNewName) {
         EXPECT_NEAR(r.periodCount, 1e6 / scenario.frequencyHz * r.divider, 1.0);
     }
     currentServer = nullptr;
+}
+
+TEST_F(CycleOverTty, ACounterThatStopsTakingBytesNeverHangsTheCycle) {
+    sim::Scenario scenario;
+    scenario.frequencyHz = 5000.0;
+    start(scenario);
+    runFor(std::chrono::milliseconds(3000));
+    ASSERT_FALSE(shownReadings().empty());
+
+    // The counter stops reading; its buffer fills up, so writes to the port wait.
+    server->stopReading(true);
+    const int port = server->portDescriptor();
+    fcntl(port, F_SETFL, fcntl(port, F_GETFL) | O_NONBLOCK);
+    const std::string filler(4096, '\n');
+    // The kernel moves bytes on between its buffers a little later: fill until the
+    // port stays full.
+    for (int round = 0; round < 100; ++round) {
+        for (size_t size = filler.size(); size > 0; size /= 2) {
+            while (write(port, filler.data(), size) > 0) {
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (write(port, filler.data(), 1) < 0) {
+            break;
+        }
+    }
+    char query[] = "M00\r";
+    DWORD written = 99;
+    EXPECT_EQ(FT_Write(deviceConnection.deviceHandle, query, 4, &written), FT_OK);
+    EXPECT_EQ(written, 0u) << "a write the counter does not take ends at its time-out";
+
+    // Every step returns; the reading, no longer current, turns to dashes.
+    runFor(std::chrono::milliseconds(3000));
+    EXPECT_EQ(lastPeriodLine(), dashes);
+
+    // The counter reads again (the line feeds it finds are nothing to it): the
+    // measurement comes back by itself.
+    server->stopReading(false);
+    const size_t readingsBefore = shownReadings().size();
+    runFor(std::chrono::milliseconds(4000));
+    EXPECT_GT(shownReadings().size(), readingsBefore);
+    EXPECT_NE(lastPeriodLine(), dashes);
 }
 
 TEST_F(CycleOverTty, OfTwoCountersTheFirstPortByNameIsOpened) {

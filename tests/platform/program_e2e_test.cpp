@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
+#include <utility>
 #include <regex>
 #include <string>
 #include <sys/wait.h>
@@ -236,11 +238,42 @@ TEST(Program, ACounterPluggedInAfterTheStartIsFound) {
 }
 
 TEST(Program, BadOptionsGiveUsageAndExitCode2) {
-    for (const char* arguments : {"--frequency 0", "--bogus", "--key 5"}) {
+    // Times beyond what the clock holds would wrap to a time soon: refused, not run.
+    for (const char* arguments : {"--frequency 0", "--bogus", "--key 5", "--run-for 2e13",
+                                  "--run-for 1e30", "--key '2e13: '"}) {
         SimRun run = runSim(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments;
         EXPECT_NE(run.output.find("usage: pulsemeter-sim"), std::string::npos) << arguments;
     }
+}
+
+// The status and standard error of a shell command line (bash, for PIPESTATUS).
+std::pair<int, std::string> shell(const std::string& line) {
+    const std::string command = "bash -c '" + line + "' 2>&1";
+    std::string said;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return {-1, said};
+    }
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        said += buffer;
+    }
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+}
+
+TEST(Program, OutputThatCannotBeWrittenFailsTheRun) {
+    const std::string run = std::string(PULSEMETER_SIM) +
+                            " --headless --virtual-time --device-log --draw-log --run-for 600";
+    // A full disk: the status says so, and so does standard error.
+    auto [status, said] = shell(run + " 2>&1 >/dev/full; echo status $?");
+    EXPECT_NE(said.find("the output could not be written whole"), std::string::npos) << said;
+    EXPECT_NE(said.find("status 1"), std::string::npos) << said;
+    // A reader that has all it wants: a failed status, and not a word.
+    std::tie(status, said) = shell(run + " | head -c 100 >/dev/null; echo status ${PIPESTATUS[0]}");
+    EXPECT_EQ(said, "status 1\n");
 }
 
 // What the dynamic loader reports loading (LD_DEBUG=files) for a run of the program

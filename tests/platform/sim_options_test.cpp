@@ -40,6 +40,15 @@ TEST(SimOptions, EveryOptionIsTaken) {
     EXPECT_EQ(options.baud, 9600);
 }
 
+TEST(SimOptions, TheLongestTimeIsTaken) {
+    platform::SimOptions options;
+    std::string error;
+    ASSERT_EQ(parse({"--run-for", "1e12", "--key", "1e12:x"}, options, error),
+              platform::ParseOutcome::Run)
+        << error;
+    EXPECT_EQ(options.runForSeconds, 1e12);
+}
+
 TEST(SimOptions, UnplugAndPlugTimesAreRepeatable) {
     platform::SimOptions options;
     std::string error;
@@ -93,6 +102,13 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
         {{"--baud", "2e7"}, "between 50 and 10000000 baud"},
         {{"--run-for", "-3"}, "seconds"},
         {{"--key", "abc"}, "SECONDS:TEXT"},
+        // Times the clock cannot hold, which would wrap to something soon.
+        {{"--run-for", "2e13"}, "from 0 to 1e12"},
+        {{"--run-for", "1e30"}, "from 0 to 1e12"},
+        {{"--run-for", "1e309"}, "from 0 to 1e12"},
+        {{"--stop-at", "2e13"}, "from 0 to 1e12"},
+        {{"--key", "2e13: "}, "SECONDS:TEXT"},
+        {{"--change-at", "2e13:100"}, "SECONDS:HZ"},
         {{"--virtual-time"}, "--virtual-time needs --headless"},
     };
     for (const Case& c : cases) {

@@ -382,6 +382,31 @@ TEST(Cp932, SingleByteCharactersDecodeAsGlibcConvertsThem) {
     iconv_close(converter);
 }
 
+TEST(Cp932, MultiByteToWideCharAsWindowsConvertsIt) {
+    // "ＴＯＲＶ パ", then its terminating zero.
+    const char text[] = "\x82\x73\x82\x6e\x82\x71\x82\x75 \x83\x70";
+    EXPECT_EQ(GetACP(), 932u);
+    EXPECT_EQ(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0), 7);
+    WCHAR wide[8] = {};
+    ASSERT_EQ(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, wide, 8), 7);
+    EXPECT_EQ(std::u16string(wide), u"ＴＯＲＶ パ");
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, text, 2, wide, 8), 1);
+    // Too small a buffer, a lone lead byte when invalid characters fail, a code page
+    // this system does not have: each fails with 0.
+    EXPECT_EQ(MultiByteToWideChar(932, 0, text, -1, wide, 6), 0);
+    EXPECT_EQ(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, "A\x82", 2, wide, 8), 0);
+    EXPECT_EQ(MultiByteToWideChar(932, 0, "A\x82", 2, wide, 8), 2);
+    EXPECT_EQ(MultiByteToWideChar(1252, 0, "A", 1, wide, 8), 0);
+}
+
+TEST_F(Win32Subset, DefWindowProcWTakesAUnicodeTitle) {
+    HWND window = createTestWindow();
+    ASSERT_NE(window, nullptr);
+    const WCHAR title[] = u"ＴＯＲＶ";
+    EXPECT_EQ(DefWindowProcW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title)), TRUE);
+    EXPECT_EQ(DefWindowProcW(nullptr, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title)), FALSE);
+}
+
 TEST_F(Win32Subset, ScheduledInputArrivesAtItsTime) {
     HWND window = createTestWindow();
     platform::scheduleText(200000, " +");

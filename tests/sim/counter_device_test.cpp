@@ -425,7 +425,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{FaultKind::MalformedFields, "MalformedFields", 54},
                     FaultCase{FaultKind::StrayBytes, "StrayBytes", 57},
                     FaultCase{FaultKind::ShortFrame, "ShortFrame", 50},
-                    FaultCase{FaultKind::EndlessStream, "EndlessStream", 54 + 4096}),
+                    FaultCase{FaultKind::EndlessStream, "EndlessStream", 54 + 4096},
+                    // The answer to register 7 waits for the next sequence.
+                    FaultCase{FaultKind::OutOfStep, "OutOfStep", 45}),
     [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 TEST(CounterDeviceFaults, UnpluggedTakesNothingAndLosesWhatWasOnItsWay) {
@@ -455,6 +457,31 @@ TEST(CounterDeviceFaults, MalformedFieldsNeverDecode) {
             EXPECT_EQ(parseHexField(4, frame.data() + 9 * k + 4), -1) << frame;
         }
     }
+}
+
+TEST(CounterDeviceFaults, OutOfStepFramesHaveTheLengthOfAFrameButBeginOneAnswerLate) {
+    CounterDevice device(withFault(FaultKind::OutOfStep, 0.0, -1.0));
+    configure(device, 1000, 0);
+    EXPECT_EQ(queryFrame(device, 1 * second).size(), 45u);
+    for (uint64_t t = 2 * second; t < 5 * second; t += 700 * ms) {
+        const std::string frame = queryFrame(device, t);
+        ASSERT_EQ(frame.size(), static_cast<size_t>(responseFrameLength));
+        EXPECT_EQ(frame.substr(0, 4), "M07=");
+        EXPECT_EQ(frame.substr(9, 4), "M00=");
+    }
+}
+
+TEST(CounterDeviceFaults, AFloodLeavesAFullBufferBehind) {
+    CounterDevice device(withFault(FaultKind::Flood, 1.0, 2.0));
+    configure(device, 1000, 0);
+    EXPECT_GT(device.readableBytes(1500 * ms), 40000u);
+    EXPECT_EQ(device.readableBytes(2500 * ms), CounterDevice::linkBufferBytes);
+    std::string all(CounterDevice::linkBufferBytes, '\0');
+    EXPECT_EQ(device.read(all.data(), all.size(), 2500 * ms), all.size());
+    EXPECT_EQ(all.substr(0, 18), "M00=FFFF\rM00=FFFF\r");
+    const std::string frame = queryFrame(device, 3 * second);
+    ASSERT_EQ(frame.size(), static_cast<size_t>(responseFrameLength));
+    EXPECT_NEAR(decode(frame).periodCount, 810045.6, 1.0);
 }
 
 TEST(CounterDeviceFaults, SilentStillTakesTheConfiguration) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/measurement.h"
@@ -41,6 +42,15 @@ struct Scenario {
     // Numeric readings must be shown after this time (the fault has cleared); negative
     // when the end of the run may rightly show none.
     double readingsResumeBy;
+    // When not negative: a numeric reading is shown no later than this, after
+    // readingsResumeBy.
+    double firstReadingBy = -1;
+    // When not negative: by this time the period line shows dashes (the fault began
+    // about a second before).
+    double dashesBy = -1;
+    // When not negative: at this time the period line still shows the reading from
+    // before the fault (too early for it to count as stale).
+    double readingStillAt = -1;
 };
 
 std::ostream& operator<<(std::ostream& out, const Scenario& scenario) {
@@ -108,6 +118,8 @@ TEST_P(FaultScenario, ShowsOnlyDashesOrTheTruth) {
     ASSERT_EQ(measurementState.cycleState, Configure);
 
     std::vector<Shown> shown;
+    // Every period line drawn: when, and whether it was a number.
+    std::vector<std::pair<double, bool>> periodLines;
     long count = -1;
     long divider = -1;
     size_t seen = 0;
@@ -119,7 +131,7 @@ TEST_P(FaultScenario, ShowsOnlyDashesOrTheTruth) {
                s.keys[nextKey].atSeconds * 1e6 <= static_cast<double>(now)) {
             // As the window routes a character: the range command, then one step.
             applyRangeCommand(static_cast<unsigned char>(s.keys[nextKey].character));
-            runMeasurementStep(program_run::window());
+            runMeasurementStepAfterKey(program_run::window());
             ++nextKey;
         }
         program_run::runUntil(now);
@@ -128,10 +140,16 @@ TEST_P(FaultScenario, ShowsOnlyDashesOrTheTruth) {
             const DrawnText& text = drawn[seen];
             if (text.x == 10 && text.y == 5) {
                 count = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
+                // No answer of the counter in these runs carries a gate of half an hour:
+                // a negative count is a number made up from a bad answer.
+                EXPECT_GE(count, 0) << "count line at " << static_cast<double>(now) / 1e6 << " s";
             } else if (text.x == 10 && text.y == 55) {
                 divider = std::strtol(text.bytes.c_str() + labelBytes, nullptr, 10);
-            } else if (text.x == 0 && text.y == 150 && text.bytes != dashes) {
-                shown.push_back({static_cast<double>(now) / 1e6, count, divider, true});
+            } else if (text.x == 0 && text.y == 150) {
+                periodLines.emplace_back(static_cast<double>(now) / 1e6, text.bytes != dashes);
+                if (text.bytes != dashes) {
+                    shown.push_back({static_cast<double>(now) / 1e6, count, divider, true});
+                }
             }
         }
     }
@@ -145,6 +163,32 @@ TEST_P(FaultScenario, ShowsOnlyDashesOrTheTruth) {
         EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
                                 [&](const Shown& r) { return r.atSeconds >= s.readingsResumeBy; }))
             << "no reading after " << s.readingsResumeBy << " s";
+    }
+    if (s.firstReadingBy >= 0) {
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
+                                [&](const Shown& r) {
+                                    return r.atSeconds >= s.readingsResumeBy &&
+                                           r.atSeconds <= s.firstReadingBy;
+                                }))
+            << "no reading between " << s.readingsResumeBy << " s and " << s.firstReadingBy << " s";
+    }
+    if (s.dashesBy >= 0) {
+        bool numeric = false;
+        for (const auto& [at, isNumber] : periodLines) {
+            if (at <= s.dashesBy) {
+                numeric = isNumber;
+            }
+        }
+        EXPECT_FALSE(numeric) << "a reading still shown at " << s.dashesBy << " s";
+    }
+    if (s.readingStillAt >= 0) {
+        bool numeric = false;
+        for (const auto& [at, isNumber] : periodLines) {
+            if (at <= s.readingStillAt) {
+                numeric = isNumber;
+            }
+        }
+        EXPECT_TRUE(numeric) << "the reading was blanked before " << s.readingStillAt << " s";
     }
 }
 
@@ -199,6 +243,59 @@ INSTANTIATE_TEST_SUITE_P(
             "FrequencyJumpsDownAndUpBy1000", 300000, 60, {{15, 300}, {30, 300000}}, -1, {}, {}, 45},
         // 2^32 edges at 500 kHz take 8590 s: the range count wraps mid-run.
         Scenario{"RegistersWrapPast2To32", 500000, 9000, {}, -1, {}, {}, 8800},
+        // An answer out of step is no measurement: dashes, never numbers made from it.
+        Scenario{
+            "OutOfStepForAWhile", 1234.5, 40, {}, -1, {{FaultKind::OutOfStep, 10, 15}}, {}, 15, 17},
+        Scenario{"OutOfStepInFixedRange",
+                 1000,
+                 30,
+                 {},
+                 -1,
+                 {{FaultKind::OutOfStep, 10, 15}},
+                 {{5, ' '}},
+                 15,
+                 17},
+        // A garbled field: the reading turns to dashes at once, not after a refresh.
+        Scenario{"MalformedFieldsInFixedRange",
+                 1000,
+                 30,
+                 {},
+                 -1,
+                 {{FaultKind::MalformedFields, 10, -1}},
+                 {{5, ' '}},
+                 -1,
+                 -1,
+                 10.2},
+        // Stray bytes after every frame are no frames: dashes within the second.
+        Scenario{"StrayBytesFromNowOn",
+                 1234.5,
+                 20,
+                 {},
+                 -1,
+                 {{FaultKind::StrayBytes, 10, -1}},
+                 {},
+                 -1,
+                 -1,
+                 11.05},
+        // The counter goes quiet after streaming: readings are back within about a second.
+        Scenario{
+            "FloodThenQuiet", 1000, 30, {}, -1, {{FaultKind::Flood, 10, 13}}, {{5, ' '}}, 13, 14.2},
+        // Silent in fixed range, with keys that step the cycle many times: only time makes
+        // the reading stale, and it does within the second.
+        Scenario{"SilentWithKeysPressed",
+                 1000,
+                 20,
+                 {},
+                 -1,
+                 {{FaultKind::Silent, 10, -1}},
+                 {{5, ' '},    {10.1, 'x'}, {10.1, 'x'}, {10.1, 'x'}, {10.1, 'x'}, {10.1, 'x'},
+                  {10.1, 'x'}, {10.1, 'x'}, {10.1, 'x'}, {10.1, 'x'}, {10.1, 'x'}, {10.2, 'x'},
+                  {10.2, 'x'}, {10.2, 'x'}, {10.2, 'x'}, {10.2, 'x'}, {10.2, 'x'}, {10.2, 'x'},
+                  {10.2, 'x'}, {10.2, 'x'}, {10.2, 'x'}, {10.2, 'x'}, {10.2, 'x'}},
+                 -1,
+                 -1,
+                 11.05,
+                 10.5},
         // The count line still tells the truth where the period is below a microsecond.
         Scenario{"TenMegahertzInFixedRange", 1e7, 20, {}, -1, {}, {{1, ' '}, {1.5, '+'}}, -1}),
     [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });

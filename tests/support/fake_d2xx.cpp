@@ -112,6 +112,11 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
     if (!validHandle(handle)) {
         return FT_INVALID_HANDLE;
     }
+    if (state.writesStall) {
+        ++state.stalledWrites;
+        *bytesWritten = 0;
+        return FT_OK;
+    }
     const std::string bytes(static_cast<const char*>(buffer), bytesToWrite);
     state.writes.push_back(bytes);
     if (state.writeResult != FT_OK) {

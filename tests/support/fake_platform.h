@@ -43,6 +43,10 @@ struct State {
     FT_STATUS writeResult;
     FT_STATUS readResult;
     bool readDeliversShort;  // FT_Read reports fewer bytes than asked
+    // FT_Write takes nothing and reports its time-out (FT_OK, 0 written), as to a
+    // counter that stopped reading; such calls are counted, not kept in `writes`.
+    bool writesStall;
+    int stalledWrites;
     int closeCalls;
     FT_HANDLE closedHandle;
     // Listing: device count reported at counting call n (1-based), serial-number

@@ -29,9 +29,11 @@ for tool in wine wineserver x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres cm
     xdotool xwininfo import convert; do
     command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed (scripts/deps.sh build windows gui)"
 done
-locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' ||
+# grep reads to the end: with -q it could leave the lister to die of SIGPIPE, which
+# pipefail would count as a failure.
+locale -a 2>/dev/null | grep -i '^ja_JP\.utf-\?8$' >/dev/null ||
     skip "the ja_JP.UTF-8 locale is missing (scripts/deps.sh windows)"
-fc-list 2>/dev/null | grep -q IPAGothic || skip "the IPAGothic font is missing (scripts/deps.sh build)"
+fc-list 2>/dev/null | grep IPAGothic >/dev/null || skip "the IPAGothic font is missing (scripts/deps.sh build)"
 
 # --- build -------------------------------------------------------------------------
 if [[ -z "$build_dir" ]]; then
@@ -294,6 +296,39 @@ if [[ -n "$window" ]]; then
 else
     await_exit
 fi
+
+# --- 3: a Windows whose ANSI code page is not 932 -----------------------------------
+echo "== the program under LANG=C (code page 1252)"
+window=""
+start_program "$work/alone" LANG=C LC_ALL=C
+check "the main window appears under LANG=C" wait_for 30 find_window
+if [[ -n "$window" ]]; then
+    check "the title still reads $expected_title" title_matches
+    check "seen from Windows, the Unicode title is the Japanese one" probe_window
+    choose_exit_item
+    await_exit
+else
+    await_exit
+fi
+
+# --- 4: stand-in settings that cannot be used --------------------------------------
+# Each is named in a message box; the library then does not load (no device).
+box=""
+find_box() { box=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1); [[ -n "$box" ]]; }
+for setting in "PULSEMETER_SIM_FREQUENCY=2000 " "PULSEMETER_SIM_NO_DEVICE=10"; do
+    name=${setting%%=*}
+    echo "== the program with $setting"
+    window=""
+    start_program "$work/with-sim" "$setting"
+    check "a message box names $name" wait_for 30 find_box "$name"
+    [[ -n "$box" ]] && xdotool windowfocus --sync "$box" 2>/dev/null && xdotool key Return
+    check "then the main window appears" wait_for 30 find_window
+    if [[ -n "$window" ]]; then
+        choose_exit_item
+    fi
+    await_exit
+    check "and the program ends with exit code 0 (got ${program_exit:-none})" test "$program_exit" = 0
+done
 
 echo "== $(elapsed) in all; logs and screenshots in $work"
 if ((failures)); then
