@@ -298,6 +298,7 @@ $bench/tty_search_bench                  # the no-device search over the tty bac
 /usr/bin/time -v $sim --headless --virtual-time --run-for 3600 --frequency 1000000 >/dev/null
 bench/run_fronts.sh $build ${real_seconds} 1000      # fronts and floors, real clock
 bench/run_watch.sh $build                      # waiting for a counter, virtual and real clock
+bench/memory_flat.sh $build 100                # peak memory over 100 h against 1 h
 $bench/first_output 接続デバイスなし $sim --headless --no-device
 $bench/first_output '> M024' $sim --headless --device-log
 $bench/accuracy_sweep 0 0               # the sweep: jitter ppm, baud (0: answers at once)
@@ -389,4 +390,17 @@ Readings outside the bound with jitter: ${within_jitter}.
 MD
 say "waiting for a counter (load $(load))"
 { echo; REAL_SECONDS=$real_seconds bench/run_watch.sh "$build"; } >>"$doc"
+say "memory over 100 hours (load $(load))"
+{
+  echo
+  echo "## Memory over long runs"
+  echo
+  echo "Peak resident memory of the whole program (pulsemeter-sim, headless, virtual clock)"
+  echo "over 100 hours against one hour: an input that stops after a second, and an input"
+  echo "of 10 MHz, above the automatic range, where the program ranges again and again."
+  echo "Nothing the program or its Linux subset keeps grows with the length of a run."
+  echo "Measured by \`bench/memory_flat.sh\` (load $(load))."
+  echo
+  bench/memory_flat.sh "$build" 100
+} >>"$doc"
 say "done: $doc, $plot (raw figures in $results)"
