@@ -18,7 +18,7 @@
 #include "core/readout.h"
 #include "device/connection.h"
 #include "platform/linux/front.h"
-#include "platform/linux/launch.h"
+#include "programs/launch.h"
 #include "sim/sim.h"
 
 namespace {

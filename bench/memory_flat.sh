@@ -9,7 +9,7 @@ source bench/measure.sh
 
 build=${1:-build/linux}
 hours=${2:-100}
-sim=$build/platform/linux/pulsemeter-sim
+sim=$build/programs/pulsemeter-sim
 [[ -x $sim ]] || { echo "memory_flat.sh: $sim not built" >&2; exit 1; }
 
 # The options of each case.

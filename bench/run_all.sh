@@ -10,7 +10,7 @@ source bench/measure.sh
 
 build=build/linux
 bench=$build/bench
-sim=$build/platform/linux/pulsemeter-sim
+sim=$build/programs/pulsemeter-sim
 real_seconds=${REAL_SECONDS:-20}
 results=$bench/results
 doc=docs/performance.md
@@ -95,7 +95,7 @@ startup() {
 no_device_text=接続デバイスなし
 st_floor_timer=$(startup tick "$bench/floor_timer" 2)
 st_tty_headless=$(startup "$no_device_text" env -u DISPLAY -u WAYLAND_DISPLAY \
-  "$build/platform/linux/pulsemeter")
+  "$build/programs/pulsemeter")
 st_sim_none_headless=$(startup "$no_device_text" "$sim" --headless --no-device)
 st_sim_none_virtual=$(startup "$no_device_text" "$sim" --headless --virtual-time --no-device --draw-log)
 st_sim_dev_headless=$(startup "> M024" "$sim" --headless --device-log)

@@ -16,7 +16,7 @@ build=${1:-build/linux}
 seconds=${2:-20}
 shift $(($# < 2 ? $# : 2))
 frequencies=("${@:-1000}")
-program=$build/platform/linux/pulsemeter-sim
+program=$build/programs/pulsemeter-sim
 for binary in "$program" "$build/bench/floor_timer"; do
   [[ -x $binary ]] || { echo "run_fronts.sh: $binary not built (cmake --build --preset linux)" >&2; exit 1; }
 done

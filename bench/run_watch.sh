@@ -13,8 +13,8 @@ source bench/measure.sh
 
 build=${1:-build/linux}
 real_seconds=${REAL_SECONDS:-20}
-sim=$build/platform/linux/pulsemeter-sim
-tty_program=$build/platform/linux/pulsemeter
+sim=$build/programs/pulsemeter-sim
+tty_program=$build/programs/pulsemeter
 floor=$build/bench/floor_timer
 for binary in "$sim" "$floor"; do
   [[ -x $binary ]] || { echo "run_watch.sh: $binary not built (cmake --build --preset linux)" >&2; exit 1; }

@@ -9,7 +9,7 @@ scripts/deps.sh build >&2
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j"$(nproc 2>/dev/null || echo 2)" >&2
 
-program=build/linux/platform/linux/pulsemeter-sim
+program=build/linux/programs/pulsemeter-sim
 if [[ ! -x "$program" ]]; then
   echo "run.sh: $program was not built" >&2
   exit 1

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/../.."
 
 scripts/deps.sh memcheck >/dev/null
 build=build/linux
-sim=$build/platform/linux/pulsemeter-sim
+sim=$build/programs/pulsemeter-sim
 [[ -x $sim ]] || { echo "memcheck: $sim is not built" >&2; exit 1; }
 
 memcheck() {

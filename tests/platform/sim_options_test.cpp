@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/sim_options.h"
+#include "programs/sim_options.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "app/menu.h"
 #include "device/connection.h"
 #include "platform/linux/front.h"
-#include "platform/linux/launch.h"
+#include "programs/launch.h"
 #include "sim/sim.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // there is a display, otherwise the readout live in the terminal.
 #include <cstdio>
 
-#include "platform/linux/launch.h"
+#include "programs/launch.h"
 
 int main(int argc, char** argv) {
     if (argc > 1) {

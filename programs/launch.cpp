@@ -1,4 +1,4 @@
-#include "platform/linux/launch.h"
+#include "programs/launch.h"
 
 #include <poll.h>
 #include <sys/stat.h>

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "app/menu.h"
-#include "platform/linux/launch.h"
-#include "platform/linux/sim_options.h"
+#include "programs/launch.h"
+#include "programs/sim_options.h"
 #include "sim/sim.h"
 
 namespace {

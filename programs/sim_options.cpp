@@ -1,4 +1,4 @@
-#include "platform/linux/sim_options.h"
+#include "programs/sim_options.h"
 
 #include <algorithm>
 #include <cmath>
