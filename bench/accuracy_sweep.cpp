@@ -17,7 +17,7 @@
 #include "core/cycle.h"
 #include "core/readout.h"
 #include "device/connection.h"
-#include "platform/linux/front.h"
+#include "platform/linux/run/run.h"
 #include "programs/launch.h"
 #include "sim/sim.h"
 

@@ -1,7 +1,7 @@
 // The benchmarks' window on the Linux Win32 subset, headless front, virtual clock: every
 // text goes through TextOutA's conversion and into the screen the front keeps.
 #include "bench/bench_window.h"
-#include "platform/linux/front.h"
+#include "platform/linux/run/run.h"
 
 namespace bench {
 

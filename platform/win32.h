@@ -11,5 +11,5 @@
 #endif
 #include <windows.h>
 #else
-#include "platform/linux/win32_subset.h"
+#include "platform/linux/win32/win32_subset.h"
 #endif

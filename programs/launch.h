@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/linux/front.h"
+#include "platform/linux/run/run.h"
 
 namespace platform {
 

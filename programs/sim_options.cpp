@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/linux/front_internal.h"
+#include "platform/linux/fronts/fronts.h"
 
 namespace platform {
 

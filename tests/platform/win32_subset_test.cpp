@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/front.h"
-#include "platform/linux/front_internal.h"
+#include "platform/linux/run/run.h"
+#include "platform/linux/fronts/fronts.h"
 
 // This test program's own resources, as a program gives them to the subset: one menu.
 namespace {

@@ -7,7 +7,7 @@
 
 #include "app/menu.h"
 #include "device/connection.h"
-#include "platform/linux/front.h"
+#include "platform/linux/run/run.h"
 #include "programs/launch.h"
 #include "sim/sim.h"
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/linux/front_gtk_module.h"
+#include "platform/linux/fronts/front_gtk_module.h"
 
 namespace platform::detail {
 

@@ -1,22 +1,24 @@
 // The Win32 calls the program makes, with the behaviour it relies on: classes,
 // windows, the message queue, timers, painting and GDI text. What a window looks like
-// is left to the front (GTK or headless); everything else is decided here, the same
-// for both.
+// is left to the front (GTK or headless); the clock, the user's scheduled actions, the
+// screen model and the timer record are the run harness's (platform/linux/run). Everything
+// else is decided here, the same for both fronts.
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <map>
 #include <optional>
-#include <thread>
 #include <utility>
 
-#include "platform/linux/front_internal.h"
+#include "platform/linux/fronts/fronts.h"
+#include "platform/linux/run/harness.h"
 
 namespace detail = platform::detail;
 
 namespace {
 
 using platform::detail::Front;
+using platform::detail::front;
+using platform::detail::recordTimerCall;
 using platform::detail::TextRun;
 
 constexpr UINT minimumTimerMs = 10;  // as USER clamps shorter periods
@@ -70,19 +72,6 @@ struct DeviceContext {
     int backgroundMode = OPAQUE;
 };
 
-struct Scheduled {
-    uint64_t at;
-    uint64_t order;
-    UINT message;
-    WPARAM wParam;
-};
-
-struct ScreenEntry {
-    std::string utf8;
-    int width;
-    int height;
-};
-
 // Handles are small numbers dressed as pointers; they are never dereferenced.
 constexpr uintptr_t stockFontHandle = 0x100;
 constexpr uintptr_t whiteBrushHandle = 0x104;
@@ -90,8 +79,6 @@ constexpr uintptr_t arrowCursorHandle = 0x108;
 constexpr uintptr_t firstHandle = 0x10000;
 
 struct State {
-    platform::FrontConfig config;
-    std::unique_ptr<Front> front;
     std::vector<WindowClass> classes;
     std::map<uintptr_t, Window> windows;
     std::map<uintptr_t, GdiObject> objects;
@@ -99,29 +86,14 @@ struct State {
     std::vector<MSG> queue;
     bool quitPosted = false;
     int quitCode = 0;
-    std::vector<Scheduled> scheduled;
-    uint64_t scheduleOrder = 0;
     uint64_t timerOrder = 0;
     uintptr_t nextHandle = firstHandle;
     ATOM nextAtom = 0xC000;
-    uint64_t virtualNow = 0;
-    std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
-    std::function<void(const platform::DrawnText&)> drawHook;
-    std::map<std::pair<int, int>, ScreenEntry> screen;  // by (y, x)
-    std::vector<platform::TimerCall> timerCalls;
 };
 
 State& state() {
     static State instance;
     return instance;
-}
-
-Front& front() {
-    State& s = state();
-    if (!s.front) {
-        s.front = platform::detail::makeHeadlessFront(s.config);
-    }
-    return *s.front;
 }
 
 uintptr_t handleOf(const void* pointer) {
@@ -197,21 +169,12 @@ uintptr_t firstWindow() {
 }
 
 void deliverScheduled(uint64_t now) {
-    State& s = state();
-    std::stable_sort(s.scheduled.begin(), s.scheduled.end(),
-                     [](const Scheduled& a, const Scheduled& b) {
-                         return a.at != b.at ? a.at < b.at : a.order < b.order;
-                     });
-    size_t delivered = 0;
-    while (delivered < s.scheduled.size() && s.scheduled[delivered].at <= now) {
-        const Scheduled& event = s.scheduled[delivered];
+    for (const platform::detail::ScheduledInput& input : platform::detail::takeDueInputs(now)) {
         uintptr_t window = firstWindow();
         if (window != 0) {
-            PostMessageA(makeHandle<HWND>(window), event.message, event.wParam, 0);
+            PostMessageA(makeHandle<HWND>(window), input.message, input.wParam, 0);
         }
-        ++delivered;
     }
-    s.scheduled.erase(s.scheduled.begin(), s.scheduled.begin() + delivered);
 }
 
 // The earliest due timer of any window: (window, index), or window 0 for none.
@@ -238,10 +201,9 @@ std::optional<uint64_t> nextDeadline() {
     if (window != 0) {
         deadline = s.windows[window].timers[index].due;
     }
-    for (const Scheduled& event : s.scheduled) {
-        if (!deadline || event.at < *deadline) {
-            deadline = event.at;
-        }
+    const std::optional<uint64_t> scheduled = platform::detail::nextScheduledMicros();
+    if (scheduled && (!deadline || *scheduled < *deadline)) {
+        deadline = scheduled;
     }
     return deadline;
 }
@@ -286,25 +248,6 @@ bool takeMessage(MSG* message) {
     return false;
 }
 
-void recordTimerCall(bool set, HWND window, UINT_PTR id, UINT elapseMs, bool succeeded) {
-    if (!state().config.recordTimerCalls) {
-        return;
-    }
-    state().timerCalls.push_back(
-        platform::TimerCall{platform::detail::nowMicros(), set, window, id, elapseMs, succeeded});
-}
-
-// Removes screen texts that a new opaque text at (x, y) covers completely.
-void coverScreen(int x, int y, int width, int height) {
-    auto& screen = state().screen;
-    for (auto entry = screen.begin(); entry != screen.end();) {
-        auto [ey, ex] = entry->first;
-        bool covered = ex >= x && ey >= y && ex + entry->second.width <= x + width &&
-                       ey + entry->second.height <= y + height;
-        entry = covered ? screen.erase(entry) : std::next(entry);
-    }
-}
-
 bool isMsGothic(const std::string& face) {
     return face == "ＭＳ ゴシック" || face == "MS Gothic";
 }
@@ -313,18 +256,8 @@ bool isMsGothic(const std::string& face) {
 
 namespace platform::detail {
 
-uint64_t nowMicros() {
-    State& s = state();
-    if (s.config.clock == ClockKind::Virtual) {
-        return s.virtualNow;
-    }
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                     std::chrono::steady_clock::now() - s.realStart)
-                                     .count());
-}
-
-bool virtualClock() {
-    return state().config.clock == ClockKind::Virtual;
+void resetWin32() {
+    state() = State{};
 }
 
 void postInput(uintptr_t window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -336,70 +269,6 @@ void sendClose(uintptr_t window) {
 }
 
 }  // namespace platform::detail
-
-namespace platform {
-
-void platformStart(const FrontConfig& config) {
-    State& s = state();
-    s.front.reset();
-    s = State{};
-    s.config = config;
-    s.front = config.front == FrontKind::Gtk ? detail::makeGtkFront(config)
-                                             : detail::makeHeadlessFront(config);
-}
-
-uint64_t platformNowMicros() {
-    return detail::nowMicros();
-}
-
-void platformWaitUntilMicros(uint64_t when) {
-    State& s = state();
-    if (s.config.clock == ClockKind::Virtual) {
-        s.virtualNow = std::max(s.virtualNow, when);
-        return;
-    }
-    uint64_t now = detail::nowMicros();
-    if (when > now) {
-        std::this_thread::sleep_for(std::chrono::microseconds(when - now));
-    }
-}
-
-void scheduleCommand(uint64_t atMicros, WORD commandId) {
-    State& s = state();
-    s.scheduled.push_back(Scheduled{atMicros, s.scheduleOrder++, WM_COMMAND, commandId});
-}
-
-void scheduleText(uint64_t atMicros, const std::string& cp932Text) {
-    State& s = state();
-    for (unsigned char byte : cp932Text) {
-        s.scheduled.push_back(Scheduled{atMicros, s.scheduleOrder++, WM_CHAR, byte});
-    }
-}
-
-void setDrawHook(std::function<void(const DrawnText&)> hook) {
-    state().drawHook = std::move(hook);
-}
-
-std::vector<ScreenText> screenTexts() {
-    std::vector<ScreenText> texts;
-    for (const auto& [position, entry] : state().screen) {
-        texts.push_back(ScreenText{position.second, position.first, entry.utf8});
-    }
-    return texts;
-}
-
-void writeScreen(FILE* out) {
-    for (const ScreenText& text : screenTexts()) {
-        std::fprintf(out, "(%d,%d) \"%s\"\n", text.x, text.y, text.utf8.c_str());
-    }
-    std::fflush(out);
-}
-
-std::vector<TimerCall> timerCalls() {
-    return state().timerCalls;
-}
-
-}  // namespace platform
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass) {
     if (windowClass == nullptr || windowClass->lpfnWndProc == nullptr ||
@@ -560,7 +429,7 @@ BOOL GetMessageA(MSG* message, HWND window, UINT /*filterMin*/, UINT /*filterMax
         if (!front().wait(deadline)) {
             // Nothing is left that could ever produce a message.
             s.quitPosted = true;
-            s.quitCode = s.config.idleQuitCode;
+            s.quitCode = platform::detail::runConfig().idleQuitCode;
         }
     }
 }
@@ -718,7 +587,7 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
     if (target->needsPaint) {
         // The class brush is white; the erase wipes everything drawn so far.
         paint->fErase = FALSE;
-        state().screen.clear();
+        platform::detail::clearScreen();
         front().eraseWindow(handleOf(window), RGB(255, 255, 255));
         front().screenChanged();
         target->needsPaint = false;
@@ -841,23 +710,11 @@ BOOL TextOutA(HDC context, int x, int y, LPCSTR text, int length) {
         cells += cell.cells;
     }
     int width = cells * run.cellWidth;
-    // The same text again in the same place, covering nothing else, leaves the screen
-    // as it was: the terminal readout need not be written again.
-    auto before = s.screen.find({y, x});
-    const bool sameAsBefore = before != s.screen.end() && before->second.utf8 == utf8 &&
-                              before->second.width == width &&
-                              before->second.height == run.cellHeight;
-    const size_t textsBefore = s.screen.size();
-    if (run.opaque) {
-        coverScreen(x, y, width, run.cellHeight);
-    }
-    s.screen[{y, x}] = ScreenEntry{utf8, width, run.cellHeight};
-    const bool screenChanged = !sameAsBefore || s.screen.size() != textsBefore;
+    const bool screenChanged =
+        platform::detail::putScreenText(x, y, width, run.cellHeight, run.opaque, utf8);
     uintptr_t window = found->window;
     front().drawText(window, run);
-    if (s.drawHook) {
-        s.drawHook(platform::DrawnText{detail::nowMicros(), x, y, utf8});
-    }
+    platform::detail::reportDrawn(x, y, utf8);
     if (screenChanged) {
         front().screenChanged();
     }

@@ -3,7 +3,7 @@
 // 0x5C and 0x7E to ASCII, as the Windows code page does.
 #include <iconv.h>
 
-#include "platform/linux/front_internal.h"
+#include "platform/linux/fronts/fronts.h"
 
 namespace platform::detail {
 

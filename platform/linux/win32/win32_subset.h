@@ -1,5 +1,5 @@
 // The few Win32 names the program uses, declared for Linux. Only what the program
-// calls is here; the behaviour lives in platform/linux/win32.cpp and its fronts.
+// calls is here; the behaviour lives in platform/linux/win32/win32.cpp and its fronts.
 #pragma once
 
 #include <cstdint>

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/front_gtk_module.h"
+#include "platform/linux/fronts/front_gtk_module.h"
 
 namespace platform::detail {
 

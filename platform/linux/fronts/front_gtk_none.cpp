@@ -1,5 +1,5 @@
 // Built without GTK 3: no window can be shown, the headless front stands in.
-#include "platform/linux/front_internal.h"
+#include "platform/linux/fronts/fronts.h"
 
 namespace platform::detail {
 

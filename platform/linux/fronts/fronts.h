@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/front.h"
+#include "platform/linux/run/run.h"
 
 namespace platform::detail {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/linux/front_internal.h"
+#include "platform/linux/fronts/fronts.h"
 
 #define PULSEMETER_GTK_EXPORT __attribute__((visibility("default")))
 

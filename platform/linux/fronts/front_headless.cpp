@@ -10,7 +10,7 @@
 #include <map>
 #include <vector>
 
-#include "platform/linux/front_internal.h"
+#include "platform/linux/fronts/fronts.h"
 
 namespace platform::detail {
 
