@@ -20,7 +20,7 @@ CounterCommand makeCommand(const char* text) {
 
 // The register's value: four uppercase hexadecimal digits at this offset of the frame.
 int32_t frameField(const unsigned char* frame, int offset) {
-    return parseHexField(4, reinterpret_cast<const char*>(frame + offset));
+    return parseHexField(answerDigitCount, reinterpret_cast<const char*>(frame + offset));
 }
 
 }  // namespace
@@ -91,14 +91,13 @@ int32_t combineCount(int32_t high, int32_t low) {
 }
 
 FrameCounts decodeFrame(const unsigned char* frame) {
-    // Answer k of the frame holds its register's digits at offset 9k + 4; the answers
-    // come in query order: registers 0, 1, 2, 3, 6, 7.
-    const int32_t register0 = frameField(frame, 4);
-    const int32_t register1 = frameField(frame, 13);
-    const int32_t register2 = frameField(frame, 22);
-    const int32_t register3 = frameField(frame, 31);
-    const int32_t register6 = frameField(frame, 40);
-    const int32_t register7 = frameField(frame, 49);
+    // The answers come in query order: registers 0, 1, 2, 3, 6, 7.
+    const int32_t register0 = frameField(frame, answerDigitsOffset(0));
+    const int32_t register1 = frameField(frame, answerDigitsOffset(1));
+    const int32_t register2 = frameField(frame, answerDigitsOffset(2));
+    const int32_t register3 = frameField(frame, answerDigitsOffset(3));
+    const int32_t register6 = frameField(frame, answerDigitsOffset(4));
+    const int32_t register7 = frameField(frame, answerDigitsOffset(5));
     return FrameCounts{
         combineCount(register1, register0),
         combineCount(register3, register2),
@@ -111,11 +110,12 @@ bool isWellFormedFrame(const unsigned char* frame) {
     for (int k = 0; k < queryCommandCount; ++k) {
         const unsigned char* answer = frame + k * answerLength;
         if (answer[0] != 'M' || answer[1] != '0' || answer[2] != registers[k] || answer[3] != '=' ||
-            answer[8] != carriageReturn) {
+            answer[answerLength - 1] != carriageReturn) {
             return false;
         }
         // The counter writes its digits in uppercase; parseHexField reads exactly those.
-        if (parseHexField(4, reinterpret_cast<const char*>(answer + 4)) < 0) {
+        if (parseHexField(answerDigitCount,
+                          reinterpret_cast<const char*>(answer + answerPrefixLength)) < 0) {
             return false;
         }
     }

@@ -18,8 +18,17 @@ struct DividerCommands {
 
 constexpr int configurationCommandCount = 9;
 constexpr int queryCommandCount = 6;
-constexpr int responseFrameLength = 54;
-constexpr int answerLength = 9;
+// One answer: "M0" and its register's digit, "=", the value in hexadecimal digits, a
+// carriage return. A frame is the answers to one query sequence, in query order.
+constexpr int answerPrefixLength = 4;  // "M0r="
+constexpr int answerDigitCount = 4;
+constexpr int answerLength = answerPrefixLength + answerDigitCount + 1;
+constexpr int responseFrameLength = queryCommandCount * answerLength;
+static_assert(responseFrameLength == 54, "a frame is six answers of nine bytes");
+// Where the digits of the frame's answer `k` (0-based, in query order) begin.
+constexpr int answerDigitsOffset(int k) {
+    return k * answerLength + answerPrefixLength;
+}
 
 struct ConfigurationSequence {
     CounterCommand commands[configurationCommandCount];

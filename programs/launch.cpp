@@ -58,8 +58,4 @@ int finishRun(int status, const char* program) {
     return 1;
 }
 
-std::string formatMillis(uint64_t micros) {
-    return std::to_string(micros / 1000) + "." + std::to_string(1000 + micros % 1000).substr(1);
-}
-
 }  // namespace platform

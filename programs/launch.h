@@ -21,7 +21,4 @@ int runWinMain();
 // error, except for a closed pipe, whose reader has all it wanted.
 int finishRun(int status, const char* program);
 
-// "<ms>.<µs>", the time stamp of the logs.
-std::string formatMillis(uint64_t micros);
-
 }  // namespace platform

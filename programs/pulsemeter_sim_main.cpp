@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
 
     if (options.drawLog) {
         platform::setDrawHook([](const platform::DrawnText& text) {
-            std::printf("%s (%d,%d) \"%s\"\n", platform::formatMillis(text.micros).c_str(), text.x,
+            std::printf("%s (%d,%d) \"%s\"\n", sim::formatMillis(text.micros).c_str(), text.x,
                         text.y, text.utf8.c_str());
         });
     }

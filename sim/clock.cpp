@@ -1,4 +1,4 @@
-// The two clocks the simulated counter runs on.
+// The two clocks the simulated counter runs on, and the time stamp of its logs.
 #include <chrono>
 
 #include "sim/sim.h"
@@ -58,6 +58,10 @@ Clock virtualClock() {
 
 void setVirtualMicros(uint64_t now) {
     virtualNow = now;
+}
+
+std::string formatMillis(uint64_t micros) {
+    return std::to_string(micros / 1000) + "." + std::to_string(1000 + micros % 1000).substr(1);
 }
 
 Clock realClock() {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "sim/sim.h"
+
 namespace sim {
 
 namespace {
@@ -275,8 +277,7 @@ void CounterDevice::logNote(uint64_t nowMicros, const std::string& text) const {
     if (scenario_.deviceLog == nullptr) {
         return;
     }
-    std::string fraction = std::to_string(1000 + nowMicros % 1000).substr(1);
-    std::string line = std::to_string(nowMicros / 1000) + "." + fraction + " " + text + "\n";
+    std::string line = formatMillis(nowMicros) + " " + text + "\n";
     std::fputs(line.c_str(), scenario_.deviceLog);
 }
 
@@ -452,9 +453,7 @@ void CounterDevice::log(uint64_t nowMicros, char direction, const std::string& t
     if (scenario_.deviceLog == nullptr) {
         return;
     }
-    std::string fraction = std::to_string(1000 + nowMicros % 1000).substr(1);
-    std::string line = std::to_string(nowMicros / 1000) + "." + fraction + " " + direction + " " +
-                       printable(text) + "\n";
+    std::string line = formatMillis(nowMicros) + " " + direction + " " + printable(text) + "\n";
     std::fputs(line.c_str(), scenario_.deviceLog);
 }
 

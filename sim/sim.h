@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <cstdio>
 
 namespace sim {
@@ -78,5 +79,9 @@ Clock virtualClock();
 void setVirtualMicros(uint64_t now);
 // The process's monotonic clock, counted from the first call.
 Clock realClock();
+
+// "<ms>.<µs>": the time stamp of the device log and the draw log, three digits of
+// microseconds after the milliseconds.
+std::string formatMillis(uint64_t micros);
 
 }  // namespace sim

@@ -148,8 +148,8 @@ extern "C" FT_STATUS WINAPI simDllClose(FT_HANDLE handle) {
     if (status == FT_OK && deviceLog != nullptr) {
         // The same time stamp as the simulator's own lines: milliseconds since the
         // library was loaded, to the microsecond.
-        unsigned long long now = sim::realClock().nowMicros();
-        std::fprintf(deviceLog, "%llu.%03llu closed\n", now / 1000, now % 1000);
+        const std::string stamp = sim::formatMillis(sim::realClock().nowMicros());
+        std::fprintf(deviceLog, "%s closed\n", stamp.c_str());
     }
     return status;
 }
