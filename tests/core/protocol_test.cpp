@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/protocol.h"
+#include "tests/support/fake_platform.h"
 
 namespace {
 
@@ -88,10 +89,10 @@ TEST(Protocol, CombinesCountsIn32BitTwosComplement) {
     EXPECT_EQ(combineCount(0x7FFF, 0xFFFF), INT32_MAX);
 }
 
+// The frames are built as the scripted counter of the tests builds them.
 std::string frameOf(const char* r0, const char* r1, const char* r2, const char* r3, const char* r6,
                     const char* r7) {
-    return std::string("M00=") + r0 + "\rM01=" + r1 + "\rM02=" + r2 + "\rM03=" + r3 +
-           "\rM06=" + r6 + "\rM07=" + r7 + "\r";
+    return fake::frameFields(r0, r1, r2, r3, r6, r7);
 }
 
 TEST(Protocol, DecodesTheThreeCountsFromTheirRegisters) {
@@ -115,7 +116,7 @@ TEST(Protocol, BytesOutsideTheFieldsAreNeverExamined) {
     std::string frame = frameOf("0001", "0000", "0003", "0000", "0010", "0000");
     for (int k = 0; k < 6; ++k) {
         for (int offset : {0, 1, 2, 3, 8}) {
-            frame[static_cast<size_t>(9 * k + offset)] = '\xff';
+            frame[static_cast<size_t>(answerLength * k + offset)] = '\xff';
         }
     }
     const FrameCounts counts = decodeFrame(reinterpret_cast<const unsigned char*>(frame.data()));
