@@ -6,7 +6,7 @@
 
 #include "core/cycle.h"
 #include "device/connection.h"
-#include "tests/sim/program_run.h"
+#include "testing/program_run.h"
 
 namespace {
 

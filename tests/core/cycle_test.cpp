@@ -9,7 +9,7 @@
 #include "core/cycle.h"
 #include "core/protocol.h"
 #include "device/connection.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 // The cycle's states and phases by their bare names.
 using enum CycleState;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/protocol.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/readout.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "app/measurement.h"
 #include "core/cycle.h"
 #include "device/connection.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 // The cycle's states and phases by their bare names.
 using enum CycleState;

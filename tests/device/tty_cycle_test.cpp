@@ -20,7 +20,7 @@
 #include "platform/linux/tty/d2xx_tty.h"
 #include "sim/counter_device.h"
 #include "tests/device/pty_server.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 // The cycle's states and phases by their bare names.
 using enum CycleState;

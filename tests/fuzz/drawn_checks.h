@@ -12,7 +12,7 @@
 
 #include "core/cycle.h"
 #include "core/readout.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 namespace fuzz_checks {
 

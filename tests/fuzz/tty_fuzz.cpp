@@ -20,7 +20,7 @@
 #include "device/connection.h"
 #include "platform/linux/tty/d2xx_tty.h"
 #include "tests/fuzz/drawn_checks.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 using namespace fuzz_checks;
 

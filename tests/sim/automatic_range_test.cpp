@@ -17,8 +17,8 @@
 #include "app/measurement.h"
 #include "core/cycle.h"
 #include "device/connection.h"
-#include "tests/sim/program_run.h"
-#include "tests/support/fake_platform.h"
+#include "testing/program_run.h"
+#include "testing/fake_platform.h"
 
 // The cycle's states and phases by their bare names.
 using enum CycleState;

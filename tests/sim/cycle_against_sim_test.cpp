@@ -14,7 +14,7 @@
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "sim/d2xx_sim.h"
-#include "tests/sim/program_run.h"
+#include "testing/program_run.h"
 #include "tests/sim/read_back.h"
 
 // The cycle's states and phases by their bare names.

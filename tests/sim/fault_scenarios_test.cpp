@@ -15,7 +15,7 @@
 #include "app/measurement.h"
 #include "core/cycle.h"
 #include "device/connection.h"
-#include "tests/sim/program_run.h"
+#include "testing/program_run.h"
 
 // The cycle's states and phases by their bare names.
 using enum CycleState;

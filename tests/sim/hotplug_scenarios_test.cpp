@@ -17,7 +17,7 @@
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "sim/d2xx_sim.h"
-#include "tests/sim/program_run.h"
+#include "testing/program_run.h"
 
 // The cycle's states and phases by their bare names.
 using enum CycleState;

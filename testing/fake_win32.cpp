@@ -6,7 +6,7 @@
 #include "core/cycle.h"
 #include "core/readout.h"
 #include "device/connection.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 namespace fake {
 

@@ -3,7 +3,7 @@
 
 #include "core/cycle.h"
 #include "device/connection.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 namespace fake {
 

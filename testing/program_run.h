@@ -11,9 +11,9 @@
 #include "platform/win32.h"
 #include "sim/sim.h"
 
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
-// The timer and drawing calls go to the recording Win32 stand-in of tests/support.
+// The timer and drawing calls go to the recording Win32 stand-in of testing/.
 using DrawnText = fake::Drawn;
 
 namespace program_run {

@@ -1,12 +1,12 @@
 #include "app/measurement.h"
-#include "tests/sim/program_run.h"
+#include "testing/program_run.h"
 
 #include <algorithm>
 
 #include "core/cycle.h"
 #include "device/connection.h"
 #include "sim/d2xx_sim.h"
-#include "tests/support/fake_platform.h"
+#include "testing/fake_platform.h"
 
 namespace {
 
