@@ -49,7 +49,10 @@ void answerWith(std::function<FrameValues()> next) {
 
 }  // namespace fake
 
-using fake::state;
+// The counter library calls see only their own part of the record.
+namespace {
+fake::D2xxState& state = fake::state;
+}  // namespace
 using fake::validHandle;
 
 // Counter library

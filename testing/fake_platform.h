@@ -31,8 +31,8 @@ struct FrameValues {
     uint32_t periodCount;
 };
 
-struct State {
-    // Counter library
+// What the scripted counter library keeps and is scripted with.
+struct D2xxState {
     FT_HANDLE openHandle;  // the handle FT_OpenEx hands out
     bool deviceOpen;
     std::string pending;              // bytes waiting to be read
@@ -62,7 +62,10 @@ struct State {
     // Answers: called once the six queries of a sequence have been written.
     std::function<void()> onQueries;
     int queriesSinceAnswer;
-    // Win32
+};
+
+// What the recording Win32 stand-in keeps.
+struct Win32State {
     std::vector<Drawn> drawn;
     // The window was invalidated and not yet painted; the last paint erased everything
     // drawn before drawn[erasedBefore].
@@ -83,6 +86,10 @@ struct State {
     int backgroundMode;
     bool fontSelected;
 };
+
+// Both stand-ins' records, for tests that drive the program through both; each stand-in
+// works on its own part only.
+struct State : D2xxState, Win32State {};
 
 extern State state;
 

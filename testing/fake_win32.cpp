@@ -73,7 +73,10 @@ std::string utf8(const std::string& cp932) {
 
 }  // namespace fake
 
-using fake::state;
+// The Win32 calls see only their own part of the record.
+namespace {
+fake::Win32State& state = fake::state;
+}  // namespace
 
 // Win32: timer and drawing
 
