@@ -17,6 +17,8 @@ MeasurementState measurementState = {
     0,          // previousPeriodCount
     0,          // firstRangeSample
     0,          // ticksWithoutFrame
+    0,          // ticksWithoutProgress
+    0,          // pendingAtLastCollect
     0,          // readingOnScreen
     0,          // firstRangeLive
     0,          // gateComplete
@@ -340,6 +342,7 @@ void stepNoDevice(HWND window) {
     // Nothing of a reading is left to blank, and no frame is awaited.
     measurementState.readingOnScreen = 0;
     measurementState.ticksWithoutFrame = 0;
+    measurementState.ticksWithoutProgress = 0;
 }
 
 // The counter has gone: nothing of its readout may stay on screen, so the window is
@@ -402,6 +405,8 @@ void stepDrain(HWND window) {
 }
 
 void stepQuery(HWND window) {
+    // Whatever was waiting has been read or drained: the answers start from nothing.
+    measurementState.pendingAtLastCollect = 0;
     const QuerySequence sequence = querySequence();
     for (const CounterCommand& command : sequence.commands) {
         if (!writeCommand(command)) {
@@ -441,9 +446,15 @@ void stepCollect(HWND window) {
         dropDevice(window);
         return;
     }
+    // An answer still coming in over a slow line is progress, not silence.
+    if (static_cast<int32_t>(pending) > measurementState.pendingAtLastCollect) {
+        measurementState.ticksWithoutProgress = 0;
+    }
+    measurementState.pendingAtLastCollect = static_cast<int32_t>(pending);
     if (pending == static_cast<DWORD>(responseFrameLength) && got == pending &&
         isWellFormedFrame(buffer)) {
         measurementState.ticksWithoutFrame = 0;
+        measurementState.ticksWithoutProgress = 0;
         evaluateFrame(buffer);
         if (measurementState.cycleState == Collect) {
             measurementState.cycleState = Query;
@@ -472,6 +483,13 @@ void stepCollect(HWND window) {
     }
     showMode(measurementState.autoRange);
     endDrawing();
+}
+
+// One more tick, kept within [0, 2 × period]: past that it comes back to period + 1,
+// which keeps it past the period and its multiples in step.
+int32_t countTick(int32_t ticks, int32_t period) {
+    ticks += 1;
+    return ticks > 2 * period ? period + 1 : ticks;
 }
 
 void runStep(HWND window) {
@@ -505,20 +523,23 @@ int32_t settleTicks() {
 
 // A counter that stopped answering must not leave its last reading on screen looking
 // current, and an answer that was lost (a silent spell, a frame cut short) must not
-// stall the measurement for good: after about a second of ticks without a frame the
-// reading turns to dashes, and every such second the queries go out again. Time is
-// counted in ticks: keys may step the cycle at any rate.
+// stall the measurement for good: after about a second of ticks in which nothing came
+// the reading turns to dashes, and every such second the queries go out again. An
+// answer still arriving on a slow line is waited for, up to about 5 s. Time is counted
+// in ticks: keys may step the cycle at any rate.
 void runCycleStep(HWND window) {
     const int32_t state = measurementState.cycleState;
     const bool awaitingFrame = state == Drain || state == Query || state == Collect;
     if (awaitingFrame) {
-        measurementState.ticksWithoutFrame += 1;
-        if (measurementState.ticksWithoutFrame > 2 * staleTicks) {
-            measurementState.ticksWithoutFrame = staleTicks + 1;
-        }
+        measurementState.ticksWithoutFrame =
+            countTick(measurementState.ticksWithoutFrame, slowestFrameTicks);
+        measurementState.ticksWithoutProgress =
+            countTick(measurementState.ticksWithoutProgress, staleTicks);
     }
     runStep(window);
-    if (!awaitingFrame || measurementState.ticksWithoutFrame < staleTicks) {
+    const bool silent = measurementState.ticksWithoutProgress >= staleTicks;
+    const bool tooSlow = measurementState.ticksWithoutFrame >= slowestFrameTicks;
+    if (!awaitingFrame || !(silent || tooSlow)) {
         return;
     }
     if (measurementState.readingOnScreen != 0) {
@@ -526,8 +547,9 @@ void runCycleStep(HWND window) {
         blankReading();
         endDrawing();
     }
-    if (measurementState.ticksWithoutFrame % staleTicks == 0 &&
-        measurementState.cycleState == Collect) {
+    const bool askAgain = (silent && measurementState.ticksWithoutProgress % staleTicks == 0) ||
+                          (tooSlow && measurementState.ticksWithoutFrame % slowestFrameTicks == 0);
+    if (askAgain && measurementState.cycleState == Collect) {
         measurementState.cycleState = Query;
     }
 }

@@ -92,6 +92,7 @@ void armAfterReturn() {
     measurementState.refreshCounter = 0;
     measurementState.previousPeriodCount = 0;
     measurementState.ticksWithoutFrame = 0;
+    measurementState.ticksWithoutProgress = 0;
 }
 
 }  // namespace

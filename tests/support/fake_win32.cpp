@@ -38,7 +38,7 @@ void reset() {
     state.deviceCountAt = [](int) { return DWORD{1}; };
     state.serialStatusAt = [](int) { return FT_OK; };
     measurementState =
-        MeasurementState{NoDevice, Measuring, 8000000, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        MeasurementState{NoDevice, Measuring, 8000000, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     deviceConnection = DeviceConnection{nullptr, 0, FT_OK};
     openedSerialNumber[0] = '\0';
     mainWindow = testWindow();
