@@ -18,6 +18,8 @@ constexpr MeasurementState initialMeasurementState = {
     0,                      // previousPeriodCount
     0,                      // firstRangeSample
     0,                      // ticksWithoutFrame
+    0,                      // ticksWithoutProgress
+    0,                      // pendingAtLastCollect
     0,                      // readingOnScreen
     0,                      // firstRangeLive
     0,                      // gateComplete
@@ -347,6 +349,7 @@ void stepNoDevice(HWND window) {
     // Nothing of a reading is left to blank, and no frame is awaited.
     measurementState.readingOnScreen = 0;
     measurementState.ticksWithoutFrame = 0;
+    measurementState.ticksWithoutProgress = 0;
 }
 
 // The counter has gone: the cycle has no device, and the caller, told so, closes the
@@ -404,6 +407,8 @@ void stepDrain() {
 }
 
 void stepQuery() {
+    // Whatever was waiting has been read or drained: the answers start from nothing.
+    measurementState.pendingAtLastCollect = 0;
     const QuerySequence sequence = querySequence();
     for (const CounterCommand& command : sequence.commands) {
         if (!writeCommand(command)) {
@@ -443,9 +448,15 @@ void stepCollect(HWND window) {
         dropDevice();
         return;
     }
+    // An answer still coming in over a slow line is progress, not silence.
+    if (static_cast<int32_t>(pending) > measurementState.pendingAtLastCollect) {
+        measurementState.ticksWithoutProgress = 0;
+    }
+    measurementState.pendingAtLastCollect = static_cast<int32_t>(pending);
     if (pending == static_cast<DWORD>(responseFrameLength) && got == pending &&
         isWellFormedFrame(buffer)) {
         measurementState.ticksWithoutFrame = 0;
+        measurementState.ticksWithoutProgress = 0;
         evaluateFrame(buffer);
         if (measurementState.cycleState == CycleState::Collect) {
             measurementState.cycleState = CycleState::Query;
@@ -474,6 +485,13 @@ void stepCollect(HWND window) {
     }
     showMode(measurementState.autoRange);
     endDrawing();
+}
+
+// One more tick, kept within [0, 2 × period]: past that it comes back to period + 1,
+// which keeps it past the period and its multiples in step.
+int32_t countTick(int32_t ticks, int32_t period) {
+    ticks += 1;
+    return ticks > 2 * period ? period + 1 : ticks;
 }
 
 // One step on `stepDevice`; true when the counter was found gone.
@@ -530,6 +548,7 @@ void resumeMeasuring() {
     measurementState.refreshCounter = 0;
     measurementState.previousPeriodCount = 0;
     measurementState.ticksWithoutFrame = 0;
+    measurementState.ticksWithoutProgress = 0;
 }
 
 int32_t settleTicks() {
@@ -538,23 +557,26 @@ int32_t settleTicks() {
 
 // A counter that stopped answering must not leave its last reading on screen looking
 // current, and an answer that was lost (a silent spell, a frame cut short) must not
-// stall the measurement for good: after about a second of ticks without a frame the
-// reading turns to dashes, and every such second the queries go out again. Time is
-// counted in ticks: keys may step the cycle at any rate.
+// stall the measurement for good: after about a second of ticks in which nothing came
+// the reading turns to dashes, and every such second the queries go out again. An
+// answer still arriving on a slow line is waited for, up to about 5 s. Time is counted
+// in ticks: keys may step the cycle at any rate.
 CycleOutcome runCycleStep(HWND window, CycleDevice counter) {
     const CycleState state = measurementState.cycleState;
     const bool awaitingFrame =
         state == CycleState::Drain || state == CycleState::Query || state == CycleState::Collect;
     if (awaitingFrame) {
-        measurementState.ticksWithoutFrame += 1;
-        if (measurementState.ticksWithoutFrame > 2 * staleTicks) {
-            measurementState.ticksWithoutFrame = staleTicks + 1;
-        }
+        measurementState.ticksWithoutFrame =
+            countTick(measurementState.ticksWithoutFrame, slowestFrameTicks);
+        measurementState.ticksWithoutProgress =
+            countTick(measurementState.ticksWithoutProgress, staleTicks);
     }
     if (runStep(window, counter)) {
         return CycleOutcome::DeviceLost;
     }
-    if (!awaitingFrame || measurementState.ticksWithoutFrame < staleTicks) {
+    const bool silent = measurementState.ticksWithoutProgress >= staleTicks;
+    const bool tooSlow = measurementState.ticksWithoutFrame >= slowestFrameTicks;
+    if (!awaitingFrame || !(silent || tooSlow)) {
         return CycleOutcome::Running;
     }
     if (measurementState.readingOnScreen != 0) {
@@ -562,8 +584,9 @@ CycleOutcome runCycleStep(HWND window, CycleDevice counter) {
         blankReading();
         endDrawing();
     }
-    if (measurementState.ticksWithoutFrame % staleTicks == 0 &&
-        measurementState.cycleState == CycleState::Collect) {
+    const bool askAgain = (silent && measurementState.ticksWithoutProgress % staleTicks == 0) ||
+                          (tooSlow && measurementState.ticksWithoutFrame % slowestFrameTicks == 0);
+    if (askAgain && measurementState.cycleState == CycleState::Collect) {
         measurementState.cycleState = CycleState::Query;
     }
     return CycleOutcome::Running;

@@ -24,9 +24,13 @@ struct MeasurementState {
     int32_t refreshCounter;
     int32_t previousPeriodCount;
     int32_t firstRangeSample;
-    // Timer ticks since the last evaluated frame; drives the blanking of a reading that
-    // has gone stale. Steps after a key do not count: they are not time passing.
+    // Timer ticks since the last evaluated frame, and since the link last made progress
+    // (a frame, or more bytes of one waiting than at the Collect step before); they drive
+    // the blanking of a reading that has gone stale. Steps after a key do not count: they
+    // are not time passing.
     int32_t ticksWithoutFrame;
+    int32_t ticksWithoutProgress;
+    int32_t pendingAtLastCollect;
     // 1 while the period or frequency line shows a number: only then is there a reading
     // to blank, and never over the no-device text.
     int32_t readingOnScreen;
@@ -51,9 +55,13 @@ constexpr UINT cycleTickMs = 50;
 constexpr int readChunkBytes = 128;
 // Reads one Drain step may make before it yields to the message loop.
 constexpr int drainReadsPerStep = 64;
-// Timer ticks (about a second) without a frame after which the shown reading counts as
-// stale and the queries are sent again.
+// Timer ticks (about a second) without progress on the link after which the shown
+// reading counts as stale and the queries are sent again.
 constexpr int staleTicks = 20;
+// A frame still arriving on a slow line keeps the reading, but not for longer than this
+// (about 5 s, a frame at 110 baud): a counter that dribbles bytes that never make a frame
+// does not keep an old reading on screen.
+constexpr int slowestFrameTicks = 100;
 
 // The counter a step talks to: its handle, and where the status of each call goes.
 struct CycleDevice {

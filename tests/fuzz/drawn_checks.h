@@ -146,8 +146,11 @@ inline void checkState() {
     check(measurementState.ticksSinceConfig >= 0 && measurementState.ticksSinceConfig <= 100,
           "ticks capped");
     check(measurementState.ticksWithoutFrame >= 0 &&
-              measurementState.ticksWithoutFrame <= 2 * staleTicks,
+              measurementState.ticksWithoutFrame <= 2 * slowestFrameTicks,
           "ticks without a frame bounded");
+    check(measurementState.ticksWithoutProgress >= 0 &&
+              measurementState.ticksWithoutProgress <= 2 * staleTicks,
+          "ticks without progress bounded");
     check(state.contextsOpen == 0 && state.fontsAlive == 0, "drawing objects released");
 }
 
