@@ -6,10 +6,10 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <thread>
 #include <utility>
 
 #include "platform/linux/run/harness.h"
+#include "platform/run_clock.h"
 
 namespace {
 
@@ -31,8 +31,7 @@ struct Run {
     std::unique_ptr<platform::detail::Front> front;
     std::vector<Scheduled> scheduled;
     uint64_t scheduleOrder = 0;
-    uint64_t virtualNow = 0;
-    std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
+    RunClock clock;
     std::function<void(const platform::DrawnText&)> drawHook;
     std::map<std::pair<int, int>, ScreenEntry> screen;  // by (y, x)
     std::vector<platform::TimerCall> timerCalls;
@@ -59,13 +58,7 @@ void coverScreen(int x, int y, int width, int height) {
 namespace platform::detail {
 
 uint64_t nowMicros() {
-    Run& r = run();
-    if (r.config.clock == ClockKind::Virtual) {
-        return r.virtualNow;
-    }
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                     std::chrono::steady_clock::now() - r.realStart)
-                                     .count());
+    return runClockNow(run().clock);
 }
 
 bool virtualClock() {
@@ -151,6 +144,7 @@ void platformStart(const FrontConfig& config) {
     r.front.reset();
     r = Run{};
     r.config = config;
+    r.clock = RunClock{config.clock == ClockKind::Virtual, 0, std::chrono::steady_clock::now()};
     r.front = config.front == FrontKind::Gtk ? detail::makeGtkFront(config)
                                              : detail::makeHeadlessFront(config);
 }
@@ -160,15 +154,7 @@ uint64_t platformNowMicros() {
 }
 
 void platformWaitUntilMicros(uint64_t when) {
-    Run& r = run();
-    if (r.config.clock == ClockKind::Virtual) {
-        r.virtualNow = std::max(r.virtualNow, when);
-        return;
-    }
-    uint64_t now = detail::nowMicros();
-    if (when > now) {
-        std::this_thread::sleep_for(std::chrono::microseconds(when - now));
-    }
+    runClockWaitUntil(run().clock, when);
 }
 
 void scheduleCommand(uint64_t atMicros, WORD commandId) {
