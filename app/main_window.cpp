@@ -1,5 +1,8 @@
 #include "app/main_window.h"
 
+#include <cstddef>
+#include <cstring>
+
 #include "app/measurement.h"
 #include "app/menu.h"
 #include "core/cycle.h"
@@ -28,6 +31,40 @@ void showTitleOnAnyCodePage(HWND window) {
     if (MultiByteToWideChar(titleCodePage, MB_ERR_INVALID_CHARS, mainWindowTitle, -1, title,
                             static_cast<int>(sizeof mainWindowTitle)) > 0) {
         DefWindowProcW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title));
+    }
+}
+
+// The serial number after "--serial" on the command line, copied into `serialNumber`
+// (empty when there is none). Words are separated by spaces; the launcher has checked
+// the options before.
+void readWantedSerialNumber(const char* commandLine, char* serialNumber, size_t size) {
+    serialNumber[0] = '\0';
+    const char option[] = "--serial";
+    const size_t optionLength = sizeof option - 1;
+    const char* word = commandLine;
+    while (word != nullptr && *word != '\0') {
+        while (*word == ' ') {
+            ++word;
+        }
+        const char* end = word;
+        while (*end != '\0' && *end != ' ') {
+            ++end;
+        }
+        if (static_cast<size_t>(end - word) == optionLength &&
+            std::memcmp(word, option, optionLength) == 0) {
+            const char* value = end;
+            while (*value == ' ') {
+                ++value;
+            }
+            size_t length = 0;
+            while (value[length] != '\0' && value[length] != ' ' && length + 1 < size) {
+                serialNumber[length] = value[length];
+                ++length;
+            }
+            serialNumber[length] = '\0';
+            return;
+        }
+        word = end;
     }
 }
 
@@ -106,11 +143,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
                    int showCommand) {
-    (void)commandLine;
     // Every run starts from the same records, so that a second run in one process (as
     // the tests make) behaves as the first.
     resetMeasurementState();
-    resetDeviceConnection();
+    char wanted[d2xxSerialNumberSize];
+    readWantedSerialNumber(commandLine, wanted, sizeof wanted);
+    resetDeviceConnection(wanted);
     if (previousInstance == nullptr && registerMainClass(instance) == 0) {
         return 0;
     }

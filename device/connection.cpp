@@ -5,6 +5,7 @@
 
 DeviceConnection deviceConnection = {nullptr, 0, FT_OK};
 char openedSerialNumber[d2xxSerialNumberSize] = {};
+char wantedSerialNumber[d2xxSerialNumberSize] = {};
 
 namespace {
 
@@ -57,8 +58,24 @@ bool openAndSetUp(const char* serialNumber) {
     return true;
 }
 
-// Of the `count` devices listed, the one lost last if it is among them, else the first.
+// Of the `count` devices listed, the one asked for; none when it is not among them.
+bool findWantedDevice(DWORD count, char* serialNumber) {
+    for (DWORD index = 0; index < count && index < watchedDevicesMax; ++index) {
+        if (readSerialNumber(index, serialNumber) &&
+            std::strcmp(serialNumber, wantedSerialNumber) == 0) {
+            return true;
+        }
+    }
+    deviceConnection.lastStatus = FT_DEVICE_NOT_FOUND;
+    return false;
+}
+
+// Of the `count` devices listed, the one asked for, or else the one lost last if it is
+// among them, else the first.
 bool chooseReturningDevice(DWORD count, char* serialNumber) {
+    if (wantedSerialNumber[0] != '\0') {
+        return findWantedDevice(count, serialNumber);
+    }
     if (openedSerialNumber[0] == '\0') {
         return readSerialNumber(0, serialNumber);
     }
@@ -82,13 +99,30 @@ bool chooseReturningDevice(DWORD count, char* serialNumber) {
 
 }  // namespace
 
-void resetDeviceConnection() {
+void resetDeviceConnection(const char* wanted) {
     deviceConnection = DeviceConnection{nullptr, 0, FT_OK};
     openedSerialNumber[0] = '\0';
+    wantedSerialNumber[0] = '\0';
+    if (wanted != nullptr) {
+        // A longer serial number than the library hands out would never match: cut as the
+        // listing cuts.
+        std::strncpy(wantedSerialNumber, wanted, sizeof wantedSerialNumber - 1);
+        wantedSerialNumber[sizeof wantedSerialNumber - 1] = '\0';
+    }
 }
 
 bool openFirstDevice() {
     char serialNumber[d2xxSerialNumberSize] = {};
+    if (wantedSerialNumber[0] != '\0') {
+        // One look: a counter asked for that is not there is waited for by the watch,
+        // not by the start-up retries, which are for a library not yet ready.
+        DWORD count = 0;
+        deviceConnection.lastStatus = FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+        deviceConnection.deviceCount = deviceConnection.lastStatus == FT_OK ? count : 0;
+        return deviceConnection.deviceCount > 0 &&
+               findWantedDevice(deviceConnection.deviceCount, serialNumber) &&
+               openAndSetUp(serialNumber);
+    }
     if (!waitForDevice() || !readFirstSerialNumber(serialNumber)) {
         return false;
     }

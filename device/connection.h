@@ -19,6 +19,8 @@ extern DeviceConnection deviceConnection;
 // The serial number of the counter last opened, kept after it is lost so that the
 // watch takes that counter back when it returns; empty until one was opened.
 extern char openedSerialNumber[d2xxSerialNumberSize];
+// The counter asked for on the command line; empty: the first one found.
+extern char wantedSerialNumber[d2xxSerialNumberSize];
 
 constexpr int deviceCountAttempts = 20001;
 constexpr int serialNumberAttempts = 5001;
@@ -29,8 +31,10 @@ constexpr UINT watchPeriodMs = 1000;
 // The watch reads the serial numbers of at most this many listed devices per look.
 constexpr DWORD watchedDevicesMax = 16;
 
-// The records as at the start of the program: no counter, none opened before.
-void resetDeviceConnection();
+// The records as at the start of the program: no counter, none opened before. With a
+// serial number (not null, not empty), only the counter of that serial number is ever
+// opened, at start and by the watch; while it is not attached the program waits for it.
+void resetDeviceConnection(const char* wantedSerialNumber = nullptr);
 // The search at start; true when a counter was opened and set up.
 bool openFirstDevice();
 void closeDevice();

@@ -23,11 +23,11 @@ FrontKind chooseFront(bool wantGtk, int* argc, char*** argv, const char* program
     return FrontKind::Headless;
 }
 
-int runWinMain() {
+int runWinMain(const std::string& commandLine) {
     // Any non-null value: the program only hands it back to the platform.
     static char module;
-    char commandLine[] = "";
-    return WinMain(reinterpret_cast<HINSTANCE>(&module), nullptr, commandLine, SW_SHOWDEFAULT);
+    std::string line = commandLine;
+    return WinMain(reinterpret_cast<HINSTANCE>(&module), nullptr, line.data(), SW_SHOWDEFAULT);
 }
 
 namespace {

@@ -13,8 +13,8 @@ namespace platform {
 FrontKind chooseFront(bool wantGtk, int* argc, char*** argv, const char* program);
 
 // Calls the program's WinMain as Windows starts a program: an instance, no previous
-// instance, an empty command line, the default show command.
-int runWinMain();
+// instance, the command line (empty by default), the default show command.
+int runWinMain(const std::string& commandLine = "");
 
 // The status a run ends with: `status`, unless standard output could not be written
 // (a full disk, a reader gone away), which makes it 1. The reason goes to standard

@@ -22,6 +22,9 @@ int main(int argc, char** argv) {
         case platform::ParseOutcome::Help:
             std::fputs(platform::simUsage, stdout);
             return 0;
+        case platform::ParseOutcome::Version:
+            std::printf("pulsemeter-sim %s\n", PULSEMETER_VERSION);
+            return 0;
         case platform::ParseOutcome::Error:
             std::fprintf(stderr, "pulsemeter-sim: %s\n%s", error.c_str(), platform::simUsage);
             return 2;

@@ -36,6 +36,7 @@ const char simUsage[] =
     "  --device-log           every command sent and answer received\n"
     "  --draw-log             every text drawn: <ms> (<x>,<y>) \"<text>\"\n"
     "  --screen               at exit, the last text at each position\n"
+    "  --version              the program's version\n"
     "  --help                 this text\n"
     "\n"
     "Keys, in the window or (headless, real time) in the terminal: space switches\n"
@@ -181,6 +182,9 @@ ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& opti
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
             return ParseOutcome::Help;
+        }
+        if (option == "--version") {
+            return ParseOutcome::Version;
         }
         auto flag = std::find_if(std::begin(flags), std::end(flags),
                                  [&](const auto& f) { return option == f.first; });

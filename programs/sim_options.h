@@ -35,7 +35,7 @@ struct SimOptions {
     bool screen = false;
 };
 
-enum class ParseOutcome { Run, Help, Error };
+enum class ParseOutcome { Run, Help, Version, Error };
 
 // On Error, `error` says what is wrong.
 ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& options,

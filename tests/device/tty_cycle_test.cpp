@@ -78,6 +78,7 @@ protected:
 
     void TearDown() override {
         closeDevice();
+        resetDeviceConnection();
         server.reset();
         tty::setPortLister(nullptr);
     }
@@ -313,6 +314,94 @@ TEST_F(CycleOverTty, OfTwoCountersTheFirstPortByNameIsOpened) {
     second.withDevice([&](pty_server::Device&) { taken = secondDevice.receivedCommands(); });
     EXPECT_TRUE(taken.empty());
     closeDevice();
+}
+
+// Sends a query through the open handle and reports which of the counters took it.
+std::vector<std::string> takenBy(pty_server::Server& server, sim::CounterDevice& device) {
+    std::vector<std::string> taken;
+    for (int wait = 0; wait < 1000 && taken.empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        server.withDevice([&](pty_server::Device&) { taken = device.receivedCommands(); });
+    }
+    return taken;
+}
+
+TEST_F(CycleOverTty, TheCounterAskedForIsOpenedBySerialNumberOrByPort) {
+    sim::Scenario scenario;
+    start(scenario);
+    closeDevice();
+    struct Choice {
+        const char* serial;  // nullptr: by port
+        bool second;
+    };
+    for (const Choice& choice : {Choice{"SIM00001", false}, Choice{"SIM00002", true},
+                                 Choice{nullptr, false}, Choice{nullptr, true}}) {
+        SimulatedCounter first(scenario);
+        SimulatedCounter second(scenario);
+        pty_server::Server firstServer(first);
+        pty_server::Server secondServer(second);
+        listedPorts = {{firstServer.portName(), "SIM00001"}, {secondServer.portName(), "SIM00002"}};
+        pty_server::Server& chosen = choice.second ? secondServer : firstServer;
+        if (choice.serial != nullptr) {
+            tty::setPortLister(listTestPorts);
+        } else {
+            tty::usePort(chosen.portName());
+        }
+        resetDeviceConnection(choice.serial);
+        searchAtStart();
+        ASSERT_NE(deviceConnection.deviceHandle, nullptr)
+            << (choice.serial != nullptr ? choice.serial : chosen.portName());
+        char query[] = "M07\r";
+        DWORD written = 0;
+        ASSERT_EQ(FT_Write(deviceConnection.deviceHandle, query, 4, &written), FT_OK);
+        sim::CounterDevice& chosenDevice = choice.second ? second.device : first.device;
+        sim::CounterDevice& otherDevice = choice.second ? first.device : second.device;
+        pty_server::Server& otherOne = choice.second ? firstServer : secondServer;
+        EXPECT_EQ(takenBy(chosen, chosenDevice), std::vector<std::string>{"M07"});
+        std::vector<std::string> taken;
+        otherOne.withDevice([&](pty_server::Device&) { taken = otherDevice.receivedCommands(); });
+        EXPECT_TRUE(taken.empty());
+        closeDevice();
+        tty::usePort("");
+    }
+}
+
+TEST_F(CycleOverTty, ACounterAskedForThatIsNotThereIsWaitedFor) {
+    sim::Scenario scenario;
+    start(scenario);
+    closeDevice();
+    SimulatedCounter wanted(scenario);
+    pty_server::Server wantedServer(wanted);
+    // Another counter is attached, but it is not the one asked for: nothing is opened.
+    listedPorts = {{server->portName(), "SIM00001"}};
+    tty::setPortLister(listTestPorts);
+    resetDeviceConnection("SIM00002");
+    searchAtStart();
+    EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
+    EXPECT_FALSE(watchForDevice(window()));
+    EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
+
+    // Plugged in: the watch's next look opens it, and only it.
+    listedPorts.push_back({wantedServer.portName(), "SIM00002"});
+    tty::setPortLister(listTestPorts);
+    ASSERT_TRUE(watchForDevice(window()));
+    char query[] = "M07\r";
+    DWORD written = 0;
+    ASSERT_EQ(FT_Write(deviceConnection.deviceHandle, query, 4, &written), FT_OK);
+    EXPECT_EQ(takenBy(wantedServer, wanted.device), std::vector<std::string>{"M07"});
+    closeDevice();
+}
+
+TEST_F(CycleOverTty, APortAskedForThatIsMissingIsWaitedFor) {
+    sim::Scenario scenario;
+    start(scenario);
+    closeDevice();
+    tty::usePort("/dev/pulsemeter-no-such-port");
+    resetDeviceConnection();
+    searchAtStart();
+    EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
+    EXPECT_FALSE(watchForDevice(window()));
+    tty::usePort("");
 }
 
 }  // namespace

@@ -79,4 +79,25 @@ TEST(WinMain, ASecondRunInOneProcessStartsAfresh) {
     EXPECT_EQ(deviceConnection.deviceHandle, nullptr);
 }
 
+// The serial number on the command line reaches the program's search: of two counters
+// the one asked for is opened, and one that is not attached is never replaced by another.
+TEST(WinMain, TheCommandLineChoosesTheCounterBySerialNumber) {
+    struct Case {
+        const char* commandLine;
+        const char* opened;
+    };
+    for (const Case& c : {Case{"", "SIM00001"}, Case{"--serial SIM00002", "SIM00002"},
+                          Case{"--serial SIM00001", "SIM00001"}, Case{"--serial SIM00009", ""}}) {
+        platform::FrontConfig config;
+        platform::platformStart(config);
+        sim::Scenario scenario;
+        scenario.deviceCount = 2;
+        sim::simConfigure(
+            scenario, sim::Clock{platform::platformNowMicros, platform::platformWaitUntilMicros});
+        platform::scheduleCommand(3000000, PM_COMMAND_EXIT);
+        EXPECT_EQ(platform::runWinMain(c.commandLine), 0) << c.commandLine;
+        EXPECT_STREQ(openedSerialNumber, c.opened) << c.commandLine;
+    }
+}
+
 }  // namespace

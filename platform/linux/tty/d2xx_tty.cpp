@@ -282,6 +282,35 @@ void setPortLister(PortLister replacement) {
     lastReport.clear();
 }
 
+namespace {
+
+std::string chosenPort;
+
+// The one port chosen, while its path exists: a port that is missing is waited for.
+std::vector<PortEntry> listChosenPort() {
+    std::vector<PortEntry> listed;
+    if (access(chosenPort.c_str(), F_OK) == 0) {
+        listed.push_back({chosenPort, chosenPort});
+    }
+    return listed;
+}
+
+}  // namespace
+
+void usePort(const std::string& path) {
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        chosenPort = path;
+    }
+    setPortLister(path.empty() ? nullptr : listChosenPort);
+}
+
+std::vector<PortEntry> currentPorts() {
+    std::lock_guard<std::mutex> hold(lock);
+    scanPorts();
+    return ports;
+}
+
 }  // namespace tty
 
 using namespace tty;

@@ -29,6 +29,14 @@ bool isConverterPort(const std::string& name);
 // Replaces the lister (nullptr restores systemUsbPorts) and forgets the kept list.
 void setPortLister(PortLister lister);
 
+// From now on the only port is `path` (any tty: a USB converter, a pseudo-terminal),
+// listed under its path as its serial number while it exists; "" lists the system's
+// ports again. The path is taken as given: the user chose it.
+void usePort(const std::string& path);
+
+// The ports as the library lists them now, sorted by name.
+std::vector<PortEntry> currentPorts();
+
 // The program asks for the device count thousands of times back to back; the list is
 // kept and built again only when it is at least this old.
 constexpr std::chrono::milliseconds rescanInterval{10};
