@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/d2xx.h"
+#include "programs/value_options.h"
 
 namespace platform {
 
@@ -56,11 +57,6 @@ PulsemeterAction parsePulsemeterOptions(int argc, const char* const* argv,
         {"--version", PulsemeterAction::Version},
         {"--list", PulsemeterAction::List},
     };
-    struct ValueOption {
-        const char* name;
-        const char* takes;
-        std::function<const char*(const std::string&)> store;
-    };
     const ValueOption valueOptions[] = {
         {"--serial", "a serial number",
          [&](const std::string& value) -> const char* {
@@ -95,19 +91,12 @@ PulsemeterAction parsePulsemeterOptions(int argc, const char* const* argv,
             }
             continue;
         }
-        auto valued = std::find_if(std::begin(valueOptions), std::end(valueOptions),
-                                   [&](const ValueOption& v) { return option == v.name; });
-        if (valued == std::end(valueOptions)) {
+        const ValueTaken taken = takeValueOption(valueOptions, argc, argv, i, error);
+        if (taken == ValueTaken::NotInTable) {
             error = "unknown option " + option;
             return PulsemeterAction::Error;
         }
-        if (i + 1 == argc) {
-            error = option + " needs " + valued->takes;
-            return PulsemeterAction::Error;
-        }
-        const std::string value = argv[++i];
-        if (const char* why = valued->store(value)) {
-            error = option + " " + value + ": " + why;
+        if (taken == ValueTaken::Refused) {
             return PulsemeterAction::Error;
         }
     }

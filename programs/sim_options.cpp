@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/linux/fronts/fronts.h"
+#include "programs/value_options.h"
 
 namespace platform {
 
@@ -105,11 +106,6 @@ ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& opti
     const char* const seconds = "expected a time in seconds, from 0 to 1e12";
     // Each option with a value: what it takes, and how it is stored (the reason it is
     // refused, or nullptr).
-    struct ValueOption {
-        const char* name;
-        const char* takes;
-        std::function<const char*(const std::string&)> store;
-    };
     const ValueOption valueOptions[] = {
         {"--frequency", "a frequency in hertz",
          [&](const std::string& value) {
@@ -192,19 +188,12 @@ ParseOutcome parseSimOptions(int argc, const char* const* argv, SimOptions& opti
             options.*(flag->second) = true;
             continue;
         }
-        auto valued = std::find_if(std::begin(valueOptions), std::end(valueOptions),
-                                   [&](const ValueOption& v) { return option == v.name; });
-        if (valued == std::end(valueOptions)) {
+        const ValueTaken taken = takeValueOption(valueOptions, argc, argv, i, error);
+        if (taken == ValueTaken::NotInTable) {
             error = "unknown option " + option;
             return ParseOutcome::Error;
         }
-        if (i + 1 == argc) {
-            error = option + " needs " + valued->takes;
-            return ParseOutcome::Error;
-        }
-        const std::string value = argv[++i];
-        if (const char* why = valued->store(value)) {
-            error = option + " " + value + ": " + why;
+        if (taken == ValueTaken::Refused) {
             return ParseOutcome::Error;
         }
     }
